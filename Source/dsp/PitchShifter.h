@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace tolmar {
+
+// Fixed-latency pitch and formant shifter: a short-time Fourier phase vocoder
+// with peak-locked phases and a spectral-envelope formant move.
+//
+// The delay from input to output is exactly inputLatency() + outputLatency()
+// samples whatever the transposition, formant settings or host block sizes.
+// configure() sizes all memory; reset(), the setters and process() never
+// allocate, lock or make system calls.
+class PitchShifter {
+public:
+    // Any random choice (initial phases) comes from the seed, so output repeats run to run.
+    explicit PitchShifter(std::uint32_t seed = 0);
+    ~PitchShifter();
+    PitchShifter(const PitchShifter&) = delete;
+    PitchShifter& operator=(const PitchShifter&) = delete;
+
+    // Windows of blockLength samples, a new frame every interval samples.
+    // Any thread that is not running process(); allocates.
+    void configure(int channels, int blockLength, int interval, bool splitComputation);
+    // Clears all running state; audio thread safe.
+    void reset();
+
+    int inputLatency() const;  // samples
+    int outputLatency() const; // samples
+
+    // Every frequency is multiplied by 2^(semitones / 12); takes effect smoothly from the next frame.
+    void setTransposeSemitones(float semitones);
+    // Without compensation the spectral envelope follows the pitch and is then scaled by factor;
+    // with compensation it is scaled by factor alone (1 keeps the formants in place).
+    void setFormantFactor(float factor, bool compensatePitch);
+    // Fundamental of the voice in cycles per sample as a hint for the envelope estimate; 0 estimates it.
+    void setFormantBase(float cyclesPerSample);
+
+    // Reads inputSamples from each input channel and writes outputSamples (equal to it) to each output channel.
+    void process(const float* const* inputs, int inputSamples, float* const* outputs, int outputSamples);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl;
+};
+
+} // namespace tolmar
