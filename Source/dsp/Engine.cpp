@@ -1,0 +1,334 @@
+#include "dsp/Engine.h"
+
+#include "dsp/Mastering.h"
+#include "dsp/PitchDetector.h"
+#include "dsp/PitchShifter.h"
+#include "dsp/VoiceChains.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <stdexcept>
+#include <vector>
+
+namespace tolmar {
+
+namespace {
+
+constexpr int ringSize = 512;          // analysis samples looked at per estimate
+constexpr int analysisInterval = 128;  // analysis samples between estimates
+constexpr float outputLimit = 0.97f;   // every written sample stays within this
+constexpr float meterDecay = 0.92f;    // per process call
+constexpr float bypassStep = 0.01f;    // one-pole bypass fade, about 100 samples
+constexpr float bypassSnap = 0.00001f; // distance at which the fade lands exactly
+
+float guardOutput(float sample) noexcept
+{
+    return std::clamp(cleanSample(sample), -outputLimit, outputLimit);
+}
+
+// Smallest power of two of at least 1024 samples and at least 35 ms.
+int shifterBlockLength(double sampleRate) noexcept
+{
+    int length = 1024;
+    while (length < 0.035 * sampleRate)
+        length *= 2;
+    return length;
+}
+
+} // namespace
+
+struct Engine::Impl {
+    PitchShifter stretcher{67}; // phase-vocoder pitch and formant shifter; fixed seed for repeatable output
+    double sampleRate = 48000.0;
+    double wobbleTime = 0.0; // seconds, modulo 0.8
+    std::int32_t maxBlock = 512;
+    std::int32_t dryPos = 0;
+    std::int32_t ringPos = 0;
+    std::int32_t framesSinceAnalysis = 0;
+    std::int32_t decimation = 4;
+    std::int32_t decimationCount = 0;
+    std::int32_t latencySamples = 0;
+    float decimationSum = 0.0f;
+    float detectedHz = 0.0f;
+    float shiftSemitones = 12.0f;
+    float inputPeak = 0.0f;
+    float outputPeak = 0.0f;
+    float bypassMix = 0.0f;
+    bool prepared = false;
+    Mode lastMode = Mode::mosquito;
+    Mastering mastering;
+    VoiceChains voice; // presence equaliser, band, envelope, de-esser, echo, combs, all-passes, texture
+    std::array<float, ringSize> analysisRing{};
+    std::array<float, ringSize> analysisFrame{};
+    std::array<std::vector<float>, 2> inputScratch;
+    std::array<std::vector<float>, 2> outputScratch;
+    std::array<std::vector<float>, 2> dryDelay;
+
+    void resetState() noexcept;
+    void processMastering(float* const* channels, int numChannels, int numSamples, bool bypass) noexcept;
+    void processChunk(float* const* channels, int numChannels, int offset, int length, const VoiceProfile& profile,
+                      const Settings& settings) noexcept;
+    int analyse(float* const* channels, int numChannels, int offset, int length) noexcept;
+    float updateShift(const VoiceProfile& profile, const Settings& settings, int length) noexcept;
+
+    // One-pole fade towards the bypass target; lands exactly on it when close.
+    void stepBypass(bool bypass) noexcept
+    {
+        const float target = bypass ? 1.0f : 0.0f;
+        bypassMix += bypassStep * (target - bypassMix);
+        if (std::fabs(target - bypassMix) < bypassSnap)
+            bypassMix = target;
+    }
+
+    // Swaps the cleaned input into the latency-aligned dry line, mixes, guards and meters one sample.
+    float mixAndGuard(int channel, float wet, float cleanInput) noexcept
+    {
+        auto& line = dryDelay[static_cast<std::size_t>(channel)];
+        const auto pos = static_cast<std::size_t>(dryPos);
+        const float dry = line[pos];
+        line[pos] = cleanInput;
+        const float out = guardOutput(wet * (1.0f - bypassMix) + dry * bypassMix);
+        outputPeak = std::max(outputPeak, std::fabs(out));
+        return out;
+    }
+
+    void advanceDry() noexcept { dryPos = dryPos + 1 == latencySamples ? 0 : dryPos + 1; }
+};
+
+Engine::Engine() : impl(std::make_unique<Impl>()) {}
+
+Engine::~Engine() = default;
+
+void Engine::prepare(double sampleRateHz, int maxBlock)
+{
+    if (maxBlock < 1 || !std::isfinite(sampleRateHz) || sampleRateHz < 8000.0 || sampleRateHz > 384000.0)
+        throw std::invalid_argument("Unsupported audio configuration");
+
+    Impl& s = *impl;
+    s.sampleRate = sampleRateHz;
+    s.maxBlock = maxBlock;
+
+    const int blockLength = shifterBlockLength(sampleRateHz);
+    s.stretcher.configure(2, blockLength, blockLength / 16, false);
+    s.latencySamples = std::max(1, s.stretcher.inputLatency() + s.stretcher.outputLatency());
+
+    s.mastering.prepare(s.latencySamples, sampleRateHz);
+    s.decimation = std::max(1, static_cast<int>(sampleRateHz / 12000.0));
+    s.voice.prepare(sampleRateHz);
+    for (std::size_t ch = 0; ch < 2; ++ch) {
+        s.inputScratch[ch].assign(static_cast<std::size_t>(maxBlock), 0.0f);
+        s.outputScratch[ch].assign(static_cast<std::size_t>(maxBlock), 0.0f);
+        s.dryDelay[ch].assign(static_cast<std::size_t>(s.latencySamples), 0.0f);
+    }
+    s.prepared = true;
+    reset();
+}
+
+void Engine::reset() noexcept
+{
+    if (impl->prepared)
+        impl->resetState();
+}
+
+void Engine::Impl::resetState() noexcept
+{
+    stretcher.reset();
+    decimationCount = 0;
+    dryPos = 0;
+    ringPos = 0;
+    framesSinceAnalysis = 0;
+    decimationSum = 0.0f;
+    detectedHz = 0.0f;
+    inputPeak = 0.0f;
+    outputPeak = 0.0f;
+    bypassMix = 0.0f;
+    shiftSemitones = 12.0f;
+    lastMode = Mode::mosquito;
+    wobbleTime = 0.0;
+    voice.reset();
+    analysisRing.fill(0.0f);
+    analysisFrame.fill(0.0f);
+    mastering.reset();
+    for (auto& line : dryDelay)
+        std::fill(line.begin(), line.end(), 0.0f);
+}
+
+void Engine::process(float* const* channels, int numChannels, int numSamples, Settings settings) noexcept
+{
+    Impl& s = *impl;
+    const auto modeIndex = static_cast<std::int32_t>(settings.mode);
+    if (numSamples < 1 || (numChannels != 1 && numChannels != 2) || !s.prepared || channels == nullptr
+        || modeIndex < 0 || modeIndex > 7)
+        return;
+    for (int ch = 0; ch < numChannels; ++ch)
+        if (channels[ch] == nullptr)
+            return;
+
+    const ScopedFlushDenormals noDenormals;
+
+    // Entering or leaving the mastering chain starts every line from silence.
+    if ((s.lastMode == Mode::master) != (settings.mode == Mode::master))
+        s.resetState();
+
+    settings.root = std::clamp(settings.root, 0, 11);
+    s.inputPeak *= meterDecay;
+    s.outputPeak *= meterDecay;
+
+    if (settings.mode == Mode::master) {
+        s.processMastering(channels, numChannels, numSamples, settings.bypass);
+        s.lastMode = Mode::master;
+        return;
+    }
+
+    const VoiceProfile& profile = voiceProfile(settings.mode);
+    s.voice.setProfile(settings.mode);
+    for (int offset = 0; offset < numSamples; offset += s.maxBlock)
+        s.processChunk(channels, numChannels, offset, std::min(s.maxBlock, numSamples - offset), profile, settings);
+}
+
+void Engine::Impl::processMastering(float* const* channels, int numChannels, int numSamples, bool bypass) noexcept
+{
+    const float* left = channels[0];
+    const float* right = channels[numChannels - 1];
+    for (int i = 0; i < numSamples; ++i) {
+        const float xL = cleanSample(left[i]);
+        const float xR = cleanSample(right[i]);
+        inputPeak = std::max(inputPeak, std::max(std::fabs(xL), std::fabs(xR)));
+
+        const Mastering::Frame limited = mastering.process(xL, xR);
+        const float yL = Mastering::safetyClamp(limited.left);
+        const float yR = Mastering::safetyClamp(limited.right);
+
+        stepBypass(bypass);
+        const float outL = mixAndGuard(0, yL, xL);
+        const float outR = mixAndGuard(1, yR, xR);
+        channels[0][i] = outL;
+        if (numChannels == 2)
+            channels[1][i] = outR;
+        advanceDry();
+    }
+}
+
+// Cleans the chunk into the scratch buffers, picks the louder channel for analysis (the right one only when
+// clearly louder), meters it and feeds the box-car decimator, the ring and the YIN estimate.
+int Engine::Impl::analyse(float* const* channels, int numChannels, int offset, int length) noexcept
+{
+    const float* first = channels[0] + offset;
+    const float* last = channels[numChannels - 1] + offset;
+    float* scratch0 = inputScratch[0].data();
+    float* scratch1 = inputScratch[1].data();
+    double energy0 = 0.0;
+    double energy1 = 0.0;
+    for (int i = 0; i < length; ++i) {
+        const float x0 = cleanSample(first[i]);
+        const float x1 = cleanSample(last[i]);
+        scratch0[i] = x0;
+        scratch1[i] = x1;
+        energy0 += static_cast<double>(x0) * x0;
+        energy1 += static_cast<double>(x1) * x1;
+    }
+    const int analysisChannel = numChannels == 2 && energy1 > 1.25 * energy0 ? 1 : 0;
+    const float* x = inputScratch[static_cast<std::size_t>(analysisChannel)].data();
+
+    const double analysisRate = sampleRate / decimation;
+    for (int i = 0; i < length; ++i) {
+        inputPeak = std::max(inputPeak, std::fabs(x[i]));
+        decimationSum += x[i];
+        if (++decimationCount < decimation)
+            continue;
+        decimationCount = 0;
+        analysisRing[static_cast<std::size_t>(ringPos)] = decimationSum / static_cast<float>(decimation);
+        ringPos = ringPos + 1 == ringSize ? 0 : ringPos + 1;
+        decimationSum = 0.0f;
+        if (++framesSinceAnalysis < analysisInterval)
+            continue;
+        // Unroll the ring oldest-first.
+        const auto split = static_cast<std::size_t>(ringPos);
+        std::copy(analysisRing.begin() + static_cast<std::ptrdiff_t>(split), analysisRing.end(), analysisFrame.begin());
+        std::copy(analysisRing.begin(), analysisRing.begin() + static_cast<std::ptrdiff_t>(split),
+                  analysisFrame.begin() + static_cast<std::ptrdiff_t>(ringSize - split));
+        detectedHz = estimatePitch(analysisFrame.data(), analysisFrame.size(), analysisRate);
+        framesSinceAnalysis = 0;
+    }
+    return analysisChannel;
+}
+
+// Target transposition of the chunk and the glide towards it; returns targetHz (0 without a scale note).
+float Engine::Impl::updateShift(const VoiceProfile& profile, const Settings& settings, int length) noexcept
+{
+    float target = profile.baseSemitones;
+    if (profile.wobble)
+        target = wobbleSemitones(wobbleTime);
+    wobbleTime = std::fmod(wobbleTime + length / sampleRate, 0.8);
+
+    float targetHz = 0.0f;
+    if (isTunedMode(profile.mode) && detectedHz > 0.0f) {
+        const float note = 69.0f + 12.0f * std::log2(detectedHz / 440.0f);
+        const float snapped = scaleTarget(note, settings.root, settings.scale);
+        target = profile.strength * std::clamp(snapped - note, -2.0f, 2.0f);
+        targetHz = 440.0f * std::exp2((snapped - 69.0f) / 12.0f);
+    }
+
+    float step = 0.65f;
+    if (profile.glide == Glide::timeConstant)
+        step = static_cast<float>(1.0 - std::exp(-length / (sampleRate * profile.glideMs * 0.001)));
+    else if (profile.glide == Glide::jump)
+        step = 1.0f;
+    if (lastMode != profile.mode)
+        step = 1.0f;
+    shiftSemitones += step * (target - shiftSemitones);
+    lastMode = profile.mode;
+    return targetHz;
+}
+
+void Engine::Impl::processChunk(float* const* channels, int numChannels, int offset, int length,
+                                const VoiceProfile& profile, const Settings& settings) noexcept
+{
+    analyse(channels, numChannels, offset, length);
+    const float targetHz = updateShift(profile, settings, length);
+
+    stretcher.setTransposeSemitones(shiftSemitones);
+    stretcher.setFormantFactor(profile.formantFactor, isTunedMode(profile.mode));
+    stretcher.setFormantBase(profile.mode == Mode::mosquito ? detectedHz / static_cast<float>(sampleRate) : 0.0f);
+    const float* inputs[2] = {inputScratch[0].data(), inputScratch[1].data()};
+    float* outputs[2] = {outputScratch[0].data(), outputScratch[1].data()};
+    stretcher.process(inputs, length, outputs, length);
+
+    const bool textured = profile.mode == Mode::ultraEdited;
+    for (int i = 0; i < length; ++i) {
+        stepBypass(settings.bypass);
+        const float o = textured ? voice.oscillator(targetHz) : 0.0f;
+        for (int ch = 0; ch < 2; ++ch) {
+            const auto c = static_cast<std::size_t>(ch);
+            const float wet = voice.processSample(ch, outputScratch[c][static_cast<std::size_t>(i)], o);
+            const float out = mixAndGuard(ch, wet, inputScratch[c][static_cast<std::size_t>(i)]);
+            if (ch < numChannels)
+                channels[ch][offset + i] = out;
+        }
+        advanceDry();
+        voice.advance();
+    }
+}
+
+int Engine::latency() const noexcept
+{
+    return impl->latencySamples;
+}
+
+float Engine::inputLevel() const noexcept
+{
+    return impl->inputPeak;
+}
+
+float Engine::outputLevel() const noexcept
+{
+    return impl->outputPeak;
+}
+
+float Engine::detectedPitch() const noexcept
+{
+    return impl->detectedHz;
+}
+
+} // namespace tolmar
