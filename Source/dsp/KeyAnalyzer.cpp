@@ -1,0 +1,249 @@
+#include "dsp/KeyAnalyzer.h"
+
+#include "dsp/FftPlanLock.h"
+#include "dsp/PitchDetector.h"
+
+#include <fftw3.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <mutex>
+#include <new>
+#include <stdexcept>
+
+namespace tolmar {
+
+namespace {
+
+constexpr int frameSize = 4096;
+constexpr int bins = frameSize / 2 + 1;
+constexpr int hopSize = 1024;
+constexpr double targetRate = 12000.0;
+constexpr double secondsToDecide = 8.0;
+constexpr double silenceMeanSquare = 1e-8;
+
+} // namespace
+
+struct KeyAnalyzer::Impl {
+    // FFTW real-to-complex transform of one 4096-sample frame; only bins 0..2048 are needed,
+    // which is exactly what r2c yields. Plan and buffers are made once by the first prepare.
+    fftwf_plan plan = nullptr;
+    float* fftInput = nullptr;
+    fftwf_complex* fftOutput = nullptr;
+
+    std::array<std::array<float, frameSize>, 2> history{};
+    std::array<float, frameSize> window{};
+    std::array<float, bins> magnitudes{};
+    std::array<float, 12> chroma{};
+    std::array<double, 2> sums{};
+    double analysisRate = targetRate;
+    double analysedSamples = 0.0;
+    std::int32_t decimation = 4;
+    std::int32_t decimationCount = 0;
+    std::int32_t writeIndex = 0;
+    std::int32_t filled = 0;
+    std::int32_t hopCount = 0;
+    std::int32_t channels = 1;
+    bool prepared = false;
+    std::int32_t stage = 0;
+    KeyEstimate estimate;
+
+    ~Impl()
+    {
+        if (plan != nullptr) {
+            const std::lock_guard<std::mutex> guard(fftPlanLock());
+            fftwf_destroy_plan(plan);
+        }
+        fftwf_free(fftInput);
+        fftwf_free(fftOutput);
+    }
+
+    void makeTransform()
+    {
+        if (plan != nullptr)
+            return;
+        if (fftInput == nullptr)
+            fftInput = static_cast<float*>(fftwf_malloc(sizeof(float) * frameSize));
+        if (fftOutput == nullptr)
+            fftOutput = static_cast<fftwf_complex*>(fftwf_malloc(sizeof(fftwf_complex) * bins));
+        if (fftInput == nullptr || fftOutput == nullptr)
+            throw std::bad_alloc();
+        const std::lock_guard<std::mutex> guard(fftPlanLock());
+        // FFTW_ESTIMATE leaves the buffers alone and makes planning fast and repeatable.
+        plan = fftwf_plan_dft_r2c_1d(frameSize, fftInput, fftOutput, FFTW_ESTIMATE);
+        if (plan == nullptr)
+            throw std::bad_alloc();
+    }
+
+    void clear() noexcept
+    {
+        for (auto& ring : history)
+            ring.fill(0.0f);
+        chroma.fill(0.0f);
+        sums.fill(0.0);
+        analysedSamples = 0.0;
+        decimationCount = 0;
+        writeIndex = 0;
+        filled = 0;
+        hopCount = 0;
+        estimate = {};
+        stage = 0;
+    }
+
+    double decisionSamples() const noexcept { return secondsToDecide * analysisRate; }
+
+    void analyseFrame() noexcept;
+};
+
+void KeyAnalyzer::Impl::analyseFrame() noexcept
+{
+    magnitudes.fill(0.0f);
+    double energy = 0.0;
+    for (std::int32_t c = 0; c < channels; ++c) {
+        const auto& ring = history[static_cast<std::size_t>(c)];
+        for (int j = 0; j < frameSize; ++j) {
+            const float x = ring[static_cast<std::size_t>((writeIndex + j) % frameSize)];
+            energy += static_cast<double>(x * x);
+            fftInput[j] = x * window[static_cast<std::size_t>(j)];
+        }
+        fftwf_execute(plan);
+        for (int k = 0; k < bins; ++k)
+            magnitudes[static_cast<std::size_t>(k)] += fftOutput[k][0] * fftOutput[k][0] + fftOutput[k][1] * fftOutput[k][1];
+    }
+
+    // Silence gate at a mean square of 1e-8 (about -80 dBFS): such a frame leaves no trace.
+    if (energy < static_cast<double>(channels) * frameSize * silenceMeanSquare)
+        return;
+
+    stage = 1;
+    analysedSamples += hopSize;
+
+    // Magnitude averaged in power over the channels.
+    const auto channelCount = static_cast<float>(channels);
+    float largest = 0.0f;
+    for (auto& magnitude : magnitudes) {
+        magnitude = std::sqrt(magnitude / channelCount);
+        largest = std::max(largest, magnitude);
+    }
+
+    // 80 Hz to 3000 Hz; 327680 = 80 * 4096, 12288000 = 3000 * 4096.
+    const int lowest = std::max(2, static_cast<int>(std::ceil(327680.0 / analysisRate)));
+    const int highest = std::min(2046, static_cast<int>(12288000.0 / analysisRate));
+    float bandLargest = 0.0f;
+    for (int k = lowest; k <= highest; ++k)
+        bandLargest = std::max(bandLargest, magnitudes[static_cast<std::size_t>(k)]);
+    const float threshold = std::max(0.1f * bandLargest, 0.04f * largest);
+
+    std::array<float, 12> frameWeights{};
+    float totalWeight = 0.0f;
+    for (int k = lowest; k <= highest; ++k) {
+        const float before = magnitudes[static_cast<std::size_t>(k - 1)];
+        const float at = magnitudes[static_cast<std::size_t>(k)];
+        const float after = magnitudes[static_cast<std::size_t>(k + 1)];
+        if (!(at >= threshold && at > before && at >= after))
+            continue;
+        const double position = refinePeriod(k, before, at, after);
+        const double frequency = position * analysisRate / frameSize;
+        // Cannot happen with cleaned input; keeps log2 and the division away from bad values.
+        if (!(frequency > 0.0) || !std::isfinite(frequency))
+            continue;
+        const double note = std::round(69.0 + 12.0 * std::log2(frequency / 440.0));
+        const auto pitchClass = static_cast<std::size_t>(((static_cast<long long>(note) % 12) + 12) % 12);
+        // Compressed magnitude, tilted down by 1/sqrt(f) so that bright harmonics do not outvote the notes.
+        const float weight = std::pow(at, 0.7f) / std::sqrt(static_cast<float>(frequency));
+        frameWeights[pitchClass] += weight;
+        totalWeight += weight;
+    }
+
+    // Each frame with peaks adds a profile summing to 1, whatever its loudness.
+    if (totalWeight > 0.0f)
+        for (std::size_t i = 0; i < 12; ++i)
+            chroma[i] += frameWeights[i] / totalWeight;
+
+    if (analysedSamples >= decisionSamples()) {
+        estimate = classifyChroma(chroma);
+        stage = estimate.key >= 0 ? 3 : 2;
+    }
+}
+
+KeyAnalyzer::KeyAnalyzer() : impl(std::make_unique<Impl>()) {}
+
+KeyAnalyzer::~KeyAnalyzer() = default;
+
+void KeyAnalyzer::prepare(double sampleRateHz)
+{
+    if (!std::isfinite(sampleRateHz) || sampleRateHz < 8000.0 || sampleRateHz > 384000.0)
+        throw std::invalid_argument("Unsupported key-analysis sample rate");
+
+    auto& state = *impl;
+    const std::int32_t foundKey = state.estimate.key;
+    state.makeTransform();
+
+    state.decimation = std::max(1, static_cast<std::int32_t>(sampleRateHz / targetRate));
+    state.analysisRate = sampleRateHz / state.decimation;
+    for (int n = 0; n < frameSize; ++n)
+        state.window[static_cast<std::size_t>(n)] =
+            static_cast<float>(0.5 - 0.5 * std::cos(2.0 * 3.14159265358979323846 * n / frameSize));
+
+    state.prepared = true;
+    state.clear();
+    if (foundKey >= 0 && foundKey <= 23) {
+        state.estimate = {foundKey, 0.0f};
+        state.stage = 3;
+    }
+}
+
+void KeyAnalyzer::reset() noexcept { impl->clear(); }
+
+void KeyAnalyzer::restore(std::int32_t key) noexcept
+{
+    impl->clear();
+    if (key >= 0 && key <= 23) {
+        impl->estimate = {key, 0.0f};
+        impl->stage = 3;
+    }
+}
+
+void KeyAnalyzer::process(const float* const* channels, int numChannels, int samples) noexcept
+{
+    auto& state = *impl;
+    if (samples < 1 || (numChannels != 1 && numChannels != 2) || !state.prepared || state.stage >= 2)
+        return;
+    if (channels == nullptr || channels[0] == nullptr || (numChannels == 2 && channels[1] == nullptr))
+        return;
+
+    state.channels = numChannels;
+    for (int i = 0; i < samples; ++i) {
+        for (int c = 0; c < numChannels; ++c)
+            state.sums[static_cast<std::size_t>(c)] += static_cast<double>(cleanSample(channels[c][i]));
+        if (++state.decimationCount < state.decimation)
+            continue;
+
+        // Box-car average: the only anti-alias filter, enough for a pitch-class profile.
+        for (int c = 0; c < numChannels; ++c)
+            state.history[static_cast<std::size_t>(c)][static_cast<std::size_t>(state.writeIndex)] =
+                static_cast<float>(state.sums[static_cast<std::size_t>(c)] / state.decimation);
+        state.sums.fill(0.0);
+        state.decimationCount = 0;
+        state.writeIndex = (state.writeIndex + 1) % frameSize;
+        state.filled = std::min(state.filled, frameSize - 1) + 1;
+        if (++state.hopCount >= hopSize && state.filled == frameSize) {
+            state.hopCount = 0;
+            state.analyseFrame();
+            if (state.stage >= 2)
+                return;
+        }
+    }
+}
+
+KeyEstimate KeyAnalyzer::result() const noexcept { return impl->estimate; }
+
+int KeyAnalyzer::stage() const noexcept { return impl->stage; }
+
+float KeyAnalyzer::progress() const noexcept
+{
+    return static_cast<float>(std::min(impl->analysedSamples / impl->decisionSamples(), 1.0));
+}
+
+} // namespace tolmar
