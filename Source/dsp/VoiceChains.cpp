@@ -18,20 +18,20 @@ constexpr double twoPi = 6.283185307179586;
 constexpr std::array<VoiceProfile, 7> profiles{{
     // mode, wobble, base, formant, strength, glide, glideMs,
     // highpass, lowpass, threshold, exponent, drive, softness, echo s, send, feedback, comb fb, reverb
-    {Mode::mosquito, false, 12.0f, 1.45f, 0.0f, Glide::fixedStep, 0.0f,
-     390.0f, 8000.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.32f, 0.0f, 0.21f, 0.64f, 0.0f},
-    {Mode::satanic, false, -12.0f, 0.8f, 0.0f, Glide::fixedStep, 0.0f,
-     55.0f, 2600.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.115f, 0.18f, 0.21f, 0.64f, 0.0f},
-    {Mode::trapDefault, false, 0.0f, 1.0f, 1.0f, Glide::fixedStep, 0.0f,
-     90.0f, 14000.0f, 0.18f, 0.75f, 1.7f, 1.15f, 0.32f, 0.28f, 0.34f, 0.83f, 0.12f},
-    {Mode::dizzyMosquito, true, 12.0f, 1.15f, 0.0f, Glide::fixedStep, 0.0f,
-     650.0f, 6500.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.32f, 0.0f, 0.21f, 0.64f, 0.0f},
-    {Mode::cumbia, false, 0.0f, 1.0f, 0.55f, Glide::timeConstant, 60.0f,
-     100.0f, 12000.0f, 0.22f, 0.6f, 1.45f, 1.05f, 0.105f, 0.16f, 0.21f, 0.64f, 0.055f},
-    {Mode::reggaeton, false, 0.0f, 1.0f, 0.9f, Glide::timeConstant, 12.0f,
-     120.0f, 15500.0f, 0.14f, 0.8f, 1.9f, 1.3f, 0.072f, 0.22f, 0.21f, 0.64f, 0.012f},
-    {Mode::ultraEdited, false, 0.0f, 0.72f, 1.0f, Glide::jump, 0.0f,
-     160.0f, 7500.0f, 0.12f, 0.875f, 2.1f, 2.4f, 0.03f, 0.18f, 0.21f, 0.64f, 0.045f},
+    {Mode::mosquito, false, 12.0f, 1.45f, 0.0f, Glide::fixedStep, 0.0,
+     390.0, 8000.0, 0.0f, 0.0f, 0.0f, 1.0f, 0.32, 0.0f, 0.21f, 0.64f, 0.0f},
+    {Mode::satanic, false, -12.0f, 0.8f, 0.0f, Glide::fixedStep, 0.0,
+     55.0, 2600.0, 0.0f, 0.0f, 0.0f, 1.0f, 0.115, 0.18f, 0.21f, 0.64f, 0.0f},
+    {Mode::trapDefault, false, 0.0f, 1.0f, 1.0f, Glide::fixedStep, 0.0,
+     90.0, 14000.0, 0.18f, 0.75f, 1.7f, 1.15f, 0.32, 0.28f, 0.34f, 0.83f, 0.12f},
+    {Mode::dizzyMosquito, true, 12.0f, 1.15f, 0.0f, Glide::fixedStep, 0.0,
+     650.0, 6500.0, 0.0f, 0.0f, 0.0f, 1.0f, 0.32, 0.0f, 0.21f, 0.64f, 0.0f},
+    {Mode::cumbia, false, 0.0f, 1.0f, 0.55f, Glide::timeConstant, 60.0,
+     100.0, 12000.0, 0.22f, 0.6f, 1.45f, 1.05f, 0.105, 0.16f, 0.21f, 0.64f, 0.055f},
+    {Mode::reggaeton, false, 0.0f, 1.0f, 0.9f, Glide::timeConstant, 12.0,
+     120.0, 15500.0, 0.14f, 0.8f, 1.9f, 1.3f, 0.072, 0.22f, 0.21f, 0.64f, 0.012f},
+    {Mode::ultraEdited, false, 0.0f, 0.72f, 1.0f, Glide::jump, 0.0,
+     160.0, 7500.0, 0.12f, 0.875f, 2.1f, 2.4f, 0.03, 0.18f, 0.21f, 0.64f, 0.045f},
 }};
 
 // Comb and all-pass times in seconds for the left channel; the right channel's are slightly longer.
@@ -159,7 +159,7 @@ void VoiceChains::setProfile(Mode mode) noexcept
     lowpassCoef = onePoleCoefficient(profile->lowpassHz, sampleRate);
     // The echo line is half a second long; every echo time is shorter.
     const int length = std::max(1, echoLength());
-    echoDelaySamples = std::clamp(static_cast<int>(static_cast<double>(profile->echoSeconds) * sampleRate), 1, length);
+    echoDelaySamples = std::clamp(static_cast<int>(profile->echoSeconds * sampleRate), 1, length);
     for (std::size_t ch = 0; ch < 2; ++ch)
         tapDelay[ch] = std::clamp(static_cast<int>((0.012 + 0.004 * static_cast<double>(ch)) * sampleRate), 1, length);
 }

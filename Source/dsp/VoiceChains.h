@@ -22,14 +22,14 @@ struct VoiceProfile {
     float formantFactor;  // spectral-envelope scale handed to the shifter
     float strength;       // share of the scale correction applied (tuned modes)
     Glide glide;
-    float glideMs;        // time constant for Glide::timeConstant
-    float highpassHz;     // band filter corners
-    float lowpassHz;
+    double glideMs;       // time constant for Glide::timeConstant
+    double highpassHz;    // band filter corners
+    double lowpassHz;
     float threshold;      // compressor threshold on the envelope (tuned modes)
     float exponent;       // compressor gain exponent
     float drive;          // soft-clipper drive
     float softness;       // soft-clipper ceiling is 1 / softness
-    float echoSeconds;
+    double echoSeconds;
     float echoSend;
     float echoFeedback;
     float combFeedback;
