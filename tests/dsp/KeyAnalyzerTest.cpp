@@ -254,7 +254,9 @@ TEST_P(KeyAnalyzerBeats, FindsTheKeyOnThePredictedFrame)
 INSTANTIATE_TEST_SUITE_P(Rates, KeyAnalyzerBeats,
                          ::testing::Values(BeatCase{9, 44100.0, 1}, BeatCase{19, 44100.0, 2}, BeatCase{2, 48000.0, 2},
                                            BeatCase{15, 48000.0, 1}, BeatCase{11, 96000.0, 2},
-                                           BeatCase{12, 96000.0, 1}),
+                                           BeatCase{12, 96000.0, 1},
+                                           // Eight seconds are exactly 128 frames here: the decision is on the 128th.
+                                           BeatCase{22, 16384.0, 1}),
                          [](const ::testing::TestParamInfo<BeatCase>& caseInfo) {
                              const auto& c = caseInfo.param;
                              return "Key" + std::to_string(c.key) + "At" + std::to_string(static_cast<int>(c.rate))
@@ -292,6 +294,46 @@ TEST(KeyAnalyzer, PeaksArePlacedBetweenBins)
     feedMono(analyzer, chord);
     EXPECT_EQ(analyzer.stage(), 3);
     EXPECT_EQ(analyzer.result().key, 20);
+}
+
+TEST(KeyAnalyzer, EveryFrameCountsTheSameWhateverItsLoudness)
+{
+    // A second and a half of a loud A, then an A minor beat some 50 dB quieter. Summed by loudness the A would
+    // hold nearly all of the profile (no clear key); as one profile per frame the beat decides.
+    constexpr double rate = 24000.0;
+    const auto& music = beat(9, rate);
+    const auto tone = testing_support::sine(220.0, rate, static_cast<int>(1.5 * rate), 4.0f);
+    std::vector<float> signal(tone);
+    for (std::size_t i = tone.size(); i < music.size(); ++i)
+        signal.push_back(0.01f * music[i]);
+
+    KeyAnalyzer analyzer;
+    analyzer.prepare(rate);
+    feedMono(analyzer, signal);
+    EXPECT_EQ(analyzer.stage(), 3);
+    EXPECT_EQ(analyzer.result().key, 9);
+}
+
+TEST(KeyAnalyzer, PeakWeightsAreCompressedAndTiltedTowardLowNotes)
+{
+    // E3 at 15 % of the level of A4 and C5, each tone centred on a bin at 12 kHz. Counted by magnitude the E
+    // stays below 18 % of the strongest pitch class and the profile is too thin for a key; compressed
+    // (power 0.7) and divided by the square root of its frequency it weighs about 40 %: A minor.
+    constexpr double rate = 12000.0;
+    constexpr int length = 9 * 12000;
+    const auto binHz = [](int bin) { return bin * rate / 4096.0; };
+    const auto e = testing_support::sine(binHz(56), rate, length, 0.045f);
+    const auto a = testing_support::sine(binHz(150), rate, length, 0.3f);
+    const auto c = testing_support::sine(binHz(179), rate, length, 0.3f);
+    std::vector<float> chord(static_cast<std::size_t>(length));
+    for (std::size_t i = 0; i < chord.size(); ++i)
+        chord[i] = e[i] + a[i] + c[i];
+
+    KeyAnalyzer analyzer;
+    analyzer.prepare(rate);
+    feedMono(analyzer, chord);
+    EXPECT_EQ(analyzer.stage(), 3);
+    EXPECT_EQ(analyzer.result().key, 9);
 }
 
 TEST(KeyAnalyzer, TheFortyEightKilohertzTimeline)
@@ -334,12 +376,12 @@ TEST(KeyAnalyzer, SilenceNeverStartsTheAnalysis)
     };
     std::vector<Case> cases{
         {"digital silence", std::vector<float>(length, 0.0f), false},
-        // Mean square 5e-9, under the 1e-8 gate (about -80 dBFS).
-        {"sine at -83 dBFS", testing_support::sine(440.0, rate, length, 1e-4f), false},
+        // Mean square 8.4e-9, just under the 1e-8 gate (about -80 dBFS), per channel and so also in stereo.
+        {"sine just under the gate", testing_support::sine(440.0, rate, length, 1.3e-4f), false},
         {"not-a-number", std::vector<float>(length, nan), false},
         {"infinities", std::vector<float>(length, inf), false},
-        // Mean square 5e-7, above the gate: the same tone ten times louder is heard.
-        {"sine at -63 dBFS", testing_support::sine(440.0, rate, length, 1e-3f), true},
+        // Mean square 1.1e-8, just over it: heard.
+        {"sine just over the gate", testing_support::sine(440.0, rate, length, 1.5e-4f), true},
     };
     for (std::size_t i = 0; i < length; i += 2)
         cases[3].signal[i] = -inf;
@@ -409,6 +451,19 @@ TEST(KeyAnalyzer, RestoreFixesAKeyOrStartsAgain)
     expectFixed(analyzer, 0);
     analyzer.restore(23);
     expectFixed(analyzer, 23);
+
+    // Starting again mid-way, even between two decimated samples, is as good as new.
+    KeyAnalyzer fresh;
+    fresh.prepare(48000.0);
+    const auto reference = feedMono(fresh, signal, {333});
+    analyzer.restore(-1);
+    feed(analyzer, {signal.data()}, 50001);
+    ASSERT_EQ(analyzer.stage(), 1);
+    analyzer.restore(-1);
+    expectFresh(analyzer);
+    EXPECT_EQ(feedMono(analyzer, signal, {333}).decidedAt, reference.decidedAt);
+    EXPECT_EQ(analyzer.result().score, fresh.result().score);
+    EXPECT_EQ(analyzer.result().key, 21);
 
     // After a decision, starting again gives the same decision at the same point.
     analyzer.restore(-1);
