@@ -108,8 +108,11 @@ void KeyAnalyzer::Impl::analyseFrame() noexcept
             fftInput[j] = x * window[static_cast<std::size_t>(j)];
         }
         fftwf_execute(plan);
-        for (int k = 0; k < bins; ++k)
-            magnitudes[static_cast<std::size_t>(k)] += fftOutput[k][0] * fftOutput[k][0] + fftOutput[k][1] * fftOutput[k][1];
+        for (int k = 0; k < bins; ++k) {
+            const float re = fftOutput[k][0];
+            const float im = fftOutput[k][1];
+            magnitudes[static_cast<std::size_t>(k)] += re * re + im * im;
+        }
     }
 
     // Silence gate at a mean square of 1e-8 (about -80 dBFS): such a frame leaves no trace.

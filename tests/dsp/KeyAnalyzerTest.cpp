@@ -426,7 +426,8 @@ TEST(KeyAnalyzer, ABeatThatStopsHoldsItsProgress)
     EXPECT_EQ(analyzer.stage(), 3);
     // The silent frames did not count: the decision comes about three seconds later than without the gap.
     ASSERT_GE(trace.decidedAt, 0);
-    EXPECT_GT(static_cast<long long>(pause + gap) + trace.decidedAt, decisionAt(rate) + static_cast<long long>(2.5 * rate));
+    const auto decidedAt = static_cast<long long>(pause + gap) + trace.decidedAt;
+    EXPECT_GT(decidedAt, decisionAt(rate) + static_cast<long long>(2.5 * rate));
     EXPECT_TRUE(trace.stagesInOrder);
     EXPECT_TRUE(trace.progressValid);
 }
