@@ -165,8 +165,9 @@ struct PitchShifter::Impl {
 
 void PitchShifter::Impl::configure(int channelCount, int length, int hop)
 {
+    // Until configuring has succeeded, process() sees no channels and does nothing.
+    channels = 0;
     releaseTransforms();
-    channels = std::max(1, channelCount);
     blockLength = std::max(16, length + (length & 1));
     interval = std::clamp(hop, 1, blockLength / 2);
     bins = blockLength / 2 + 1;
@@ -224,7 +225,7 @@ void PitchShifter::Impl::configure(int channelCount, int length, int hop)
     spacings.assign(b, 0.0f);
 
     channelStates.clear();
-    channelStates.resize(static_cast<std::size_t>(channels));
+    channelStates.resize(static_cast<std::size_t>(std::max(1, channelCount)));
     for (auto& state : channelStates) {
         state.input.assign(n, 0.0f);
         state.output.assign(n, 0.0f);
@@ -233,6 +234,7 @@ void PitchShifter::Impl::configure(int channelCount, int length, int hop)
         state.nextRotation.assign(b, Cpx{1.0f, 0.0f});
     }
     clear();
+    channels = static_cast<int>(channelStates.size());
 }
 
 void PitchShifter::Impl::resetChannel(ChannelState& state) noexcept
