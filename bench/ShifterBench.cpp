@@ -75,17 +75,17 @@ void shiftStereo(benchmark::State& state, float semitones, float factor, bool co
 }
 
 // "Mosquito": an octave up with the formants raised further by 1.45, fundamental hint given.
-void octaveUpFormant145(benchmark::State& state) { shiftStereo(state, 12.0f, 1.45f, false, 196.0f / 48000.0f); }
+void shifterOctaveUpFormant145(benchmark::State& state) { shiftStereo(state, 12.0f, 1.45f, false, 196.0f / 48000.0f); }
 // A tuned style's small correction with the formants kept in place.
-void correctionCompensated(benchmark::State& state) { shiftStereo(state, 0.6f, 1.0f, true, 0.0f); }
+void shifterCorrectionCompensated(benchmark::State& state) { shiftStereo(state, 0.6f, 1.0f, true, 0.0f); }
 // "Satanic": an octave down, formants 0.8.
-void octaveDownFormant08(benchmark::State& state) { shiftStereo(state, -12.0f, 0.8f, false, 0.0f); }
+void shifterOctaveDownFormant08(benchmark::State& state) { shiftStereo(state, -12.0f, 0.8f, false, 0.0f); }
 // No shift: the identity path.
-void identity(benchmark::State& state) { shiftStereo(state, 0.0f, 1.0f, false, 0.0f); }
+void shifterIdentity(benchmark::State& state) { shiftStereo(state, 0.0f, 1.0f, false, 0.0f); }
 
 } // namespace
 
-BENCHMARK(octaveUpFormant145)->MinTime(1.0);
-BENCHMARK(correctionCompensated)->MinTime(1.0);
-BENCHMARK(octaveDownFormant08)->MinTime(1.0);
-BENCHMARK(identity)->MinTime(1.0);
+BENCHMARK(shifterOctaveUpFormant145)->MinTime(1.0);
+BENCHMARK(shifterCorrectionCompensated)->MinTime(1.0);
+BENCHMARK(shifterOctaveDownFormant08)->MinTime(1.0);
+BENCHMARK(shifterIdentity)->MinTime(1.0);
