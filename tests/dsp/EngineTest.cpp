@@ -49,8 +49,14 @@ Mode modeAt(int index)
     return static_cast<Mode>(index);
 }
 
+bool allFinite(const Channels& channels)
+{
+    return std::all_of(channels.begin(), channels.end(),
+                       [](const std::vector<float>& c) { return allFiniteAndNormal(c.data(), c.size()); });
+}
+
 // Runs the engine in place over whole signals in host blocks of blockSize; settingsAt gives each block's settings
-// from its first sample index.
+// from its first sample index. Every rendered output is checked for NaN, infinities and denormals.
 void renderInPlace(Engine& engine, Channels& channels, int blockSize, const std::function<Settings(int)>& settingsAt)
 {
     const int total = static_cast<int>(channels[0].size());
@@ -61,18 +67,13 @@ void renderInPlace(Engine& engine, Channels& channels, int blockSize, const std:
         engine.process(pointers.data(), static_cast<int>(channels.size()), std::min(blockSize, total - offset),
                        settingsAt(offset));
     }
+    EXPECT_TRUE(allFinite(channels)) << "every rendered sample finite and normal";
 }
 
 Channels render(Engine& engine, Channels channels, int blockSize, Settings settings)
 {
     renderInPlace(engine, channels, blockSize, [settings](int) { return settings; });
     return channels;
-}
-
-bool allFinite(const Channels& channels)
-{
-    return std::all_of(channels.begin(), channels.end(),
-                       [](const std::vector<float>& c) { return allFiniteAndNormal(c.data(), c.size()); });
 }
 
 float peakOf(const std::vector<float>& x, std::size_t from = 0, std::size_t to = std::string::npos)
@@ -126,10 +127,10 @@ double spectralPeakHz(const float* x, int n, double lowHz, double highHz, double
         values[static_cast<std::size_t>(k)] = magnitude(lowHz * std::exp2(k * stepCents / 1200.0));
     const auto best = static_cast<int>(std::max_element(values.begin(), values.end()) - values.begin());
     double offset = 0.0;
-    if (best > 0 && best < steps)
-        offset = tolmar::refinePeriod(best, values[static_cast<std::size_t>(best) - 1],
-                                      values[static_cast<std::size_t>(best)], values[static_cast<std::size_t>(best) + 1])
-                 - best;
+    if (best > 0 && best < steps) {
+        const auto at = static_cast<std::size_t>(best);
+        offset = tolmar::refinePeriod(best, values[at - 1], values[at], values[at + 1]) - best;
+    }
     return lowHz * std::exp2((best + offset) * stepCents / 1200.0);
 }
 
@@ -363,7 +364,8 @@ TEST(EngineBypass, BypassGivesTheCleanedInputDelayedByTheLatency)
             for (std::size_t ch = 0; ch < out.size(); ++ch) {
                 int mismatches = 0;
                 for (int i = 1150; i < 9000; ++i) {
-                    const float expected = i >= latency ? expectedGuard(input[ch][static_cast<std::size_t>(i - latency)]) : 0.0f;
+                    const float expected =
+                        i >= latency ? expectedGuard(input[ch][static_cast<std::size_t>(i - latency)]) : 0.0f;
                     mismatches += out[ch][static_cast<std::size_t>(i)] != expected;
                 }
                 EXPECT_EQ(mismatches, 0);
@@ -606,8 +608,8 @@ TEST(EnginePitch, RightChannelIsAnalysedOnlyWhenClearlyLouder)
         Engine engine;
         engine.prepare(rate, 512);
         const float rightAmplitude = static_cast<float>(0.3 * std::sqrt(energyRatio));
-        const Channels out = render(engine, {sine(187.5, rate, 8192, 0.3f), sine(281.25, rate, 8192, rightAmplitude)}, 512,
-                                    settingsFor(Mode::cumbia));
+        const Channels input = {sine(187.5, rate, 8192, 0.3f), sine(281.25, rate, 8192, rightAmplitude)};
+        const Channels out = render(engine, input, 512, settingsFor(Mode::cumbia));
         ASSERT_TRUE(allFinite(out));
         EXPECT_NEAR(engine.detectedPitch(), analysedHz, 1.0);
         EXPECT_NEAR(engine.inputLevel(), analysedHz > 200.0 ? rightAmplitude : 0.3f, 0.002f) << "metered channel";
