@@ -103,7 +103,8 @@ double residualDb(const std::vector<float>& input, const std::vector<float>& out
 std::vector<double> powerSpectrum(const std::vector<float>& x, std::size_t begin, std::size_t end, int size)
 {
     float* time = static_cast<float*>(fftwf_malloc(sizeof(float) * static_cast<std::size_t>(size)));
-    auto* freq = static_cast<fftwf_complex*>(fftwf_malloc(sizeof(fftwf_complex) * static_cast<std::size_t>(size / 2 + 1)));
+    const auto bins = static_cast<std::size_t>(size / 2 + 1);
+    auto* freq = static_cast<fftwf_complex*>(fftwf_malloc(sizeof(fftwf_complex) * bins));
     fftwf_plan plan;
     {
         const std::lock_guard<std::mutex> guard(tolmar::fftPlanLock());
@@ -115,7 +116,7 @@ std::vector<double> powerSpectrum(const std::vector<float>& x, std::size_t begin
         time[i] = x[begin + i] * static_cast<float>(0.5 - 0.5 * std::cos(twoPi * (static_cast<double>(i) + 0.5) /
                                                                         static_cast<double>(length)));
     fftwf_execute(plan);
-    std::vector<double> power(static_cast<std::size_t>(size / 2 + 1));
+    std::vector<double> power(bins);
     for (std::size_t k = 0; k < power.size(); ++k)
         power[k] = static_cast<double>(freq[k][0]) * freq[k][0] + static_cast<double>(freq[k][1]) * freq[k][1];
     {
@@ -193,7 +194,9 @@ PitchReading readPitch(const std::vector<float>& x, std::size_t begin, double sa
 
 std::string settingsName(const Settings& s)
 {
-    std::string name = (s.semitones < 0 ? "Down" : "Up") + std::to_string(static_cast<int>(std::lround(std::fabs(s.semitones) * 10)));
+    // Tenths of a semitone: "Up6" is +0.6.
+    std::string name = s.semitones < 0 ? "Down" : "Up";
+    name += std::to_string(static_cast<int>(std::lround(std::fabs(s.semitones) * 10)));
     name += "_Formant" + std::to_string(static_cast<int>(std::lround(s.factor * 100)));
     name += s.compensate ? "Compensated" : "";
     name += s.base > 0.0f ? "WithBase" : "";
@@ -370,7 +373,8 @@ std::vector<float> resonantPulses(int length)
             sample = static_cast<float>(y);
         }
     }
-    const float peak = *std::max_element(x.begin(), x.end(), [](float a, float b) { return std::fabs(a) < std::fabs(b); });
+    const float peak =
+        *std::max_element(x.begin(), x.end(), [](float a, float b) { return std::fabs(a) < std::fabs(b); });
     for (auto& sample : x)
         sample *= 0.5f / std::fabs(peak);
     return x;
