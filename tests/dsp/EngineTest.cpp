@@ -283,6 +283,25 @@ TEST(EngineGuard, NonFiniteAndHugeInputNeverReachTheOutput)
     }
 }
 
+TEST(EngineGuard, EveryModeRunsAcrossTheSupportedRates)
+{
+    for (double sampleRate : {8000.0, 22050.0, 44100.0, 96000.0, 384000.0}) {
+        for (int mode = 0; mode <= 7; ++mode) {
+            SCOPED_TRACE(testing::Message() << sampleRate << " Hz, mode " << mode);
+            Engine engine;
+            engine.prepare(sampleRate, 480);
+            const int samples = static_cast<int>(0.15 * sampleRate);
+            auto voice = harmonicTone(180.0, sampleRate, samples, 0.4f);
+            const auto breath = noise(samples, 0.05f, 2);
+            for (std::size_t i = 0; i < voice.size(); ++i)
+                voice[i] += breath[i];
+            const Channels out = render(engine, {voice, breath}, 1000, settingsFor(modeAt(mode), false, 3));
+            EXPECT_LE(std::max(peakOf(out[0]), peakOf(out[1])), 0.97f);
+            EXPECT_GT(peakOf(out[0]), 0.0f);
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------------------------------------------
 // Chunking and host block sizes
 
