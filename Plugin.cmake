@@ -1,0 +1,57 @@
+# The VST3 plug-in: the shell and editor over the core, built on Debian's JUCE 7.0.5.
+find_package(JUCE 7.0.5 CONFIG REQUIRED)
+
+# The product web page: the factory's URL field and the editor's website button.
+set(TOLMAR_WEBSITE "https://orvane.company/tolmar-vez")
+
+juce_add_plugin(TolmarVez
+    PRODUCT_NAME "Tolmar Vez"
+    COMPANY_NAME "Orvane Company"
+    COMPANY_WEBSITE "${TOLMAR_WEBSITE}"
+    COMPANY_EMAIL ""
+    VERSION ${PROJECT_VERSION}
+    PLUGIN_MANUFACTURER_CODE Orvn
+    PLUGIN_CODE Tlmv
+    FORMATS VST3
+    IS_SYNTH FALSE
+    NEEDS_MIDI_INPUT FALSE
+    NEEDS_MIDI_OUTPUT FALSE
+    IS_MIDI_EFFECT FALSE
+    EDITOR_WANTS_KEYBOARD_FOCUS FALSE
+    VST3_CATEGORIES Fx PitchShift
+    COPY_PLUGIN_AFTER_BUILD FALSE)
+
+set(TOLMAR_PLUGIN_SOURCES
+    Source/Processor.cpp
+    Source/i18n/LanguageNames.cpp
+)
+target_sources(TolmarVez PRIVATE ${TOLMAR_PLUGIN_SOURCES})
+# Our warnings for our files only: the framework's module sources compile in the same target.
+get_target_property(TOLMAR_WARNING_FLAGS tolmar_warnings INTERFACE_COMPILE_OPTIONS)
+set_source_files_properties(${TOLMAR_PLUGIN_SOURCES} PROPERTIES COMPILE_OPTIONS "${TOLMAR_WARNING_FLAGS}")
+target_include_directories(TolmarVez PUBLIC Source)
+
+# GPL mode: no splash screen and no usage reporting. Audio file formats are not used by the
+# plug-in itself; FLAC and Ogg stay off so nothing of them is compiled in.
+target_compile_definitions(TolmarVez PUBLIC
+    JUCE_DISPLAY_SPLASH_SCREEN=0
+    JUCE_REPORT_APP_USAGE=0
+    JUCE_USE_FLAC=0
+    JUCE_USE_OGGVORBIS=0
+    JUCE_USE_MP3AUDIOFORMAT=0
+    JUCE_WEB_BROWSER=0
+    JUCE_USE_CURL=0
+    JUCE_VST3_CAN_REPLACE_VST2=0
+    JUCE_STRICT_REFCOUNTEDPOINTER=1
+    TOLMAR_WEBSITE="${TOLMAR_WEBSITE}")
+
+target_link_libraries(TolmarVez
+    PUBLIC
+        tolmar_dsp
+        juce::juce_audio_utils
+        juce::juce_audio_processors
+        juce::juce_gui_extra
+        juce::juce_recommended_config_flags)
+
+# Where DAWs look for VST3 bundles on Linux.
+set(TOLMAR_VST3_BUNDLE "$<TARGET_FILE_DIR:TolmarVez_VST3>/../../../Tolmar Vez.vst3")

@@ -1,0 +1,130 @@
+#include "Processor.h"
+
+#include "i18n/LanguageNames.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+bool switchIsOn(const std::atomic<float>* raw) { return raw->load() > 0.5f; }
+
+// A choice's raw value truncated toward zero and clamped to its index range.
+int choiceIndex(const std::atomic<float>* raw, int lastIndex)
+{
+    const float value = raw->load();
+    if (!(value > 0.0f)) // NaN and negatives read as the first choice
+        return 0;
+    return static_cast<int>(std::min(value, static_cast<float>(lastIndex)));
+}
+
+} // namespace
+
+TolmarProcessor::TolmarProcessor()
+    : juce::AudioProcessor(BusesProperties()
+                               .withInput("Input", juce::AudioChannelSet::stereo(), true)
+                               .withOutput("Output", juce::AudioChannelSet::stereo(), true)
+                               .withInput("Beat", juce::AudioChannelSet::stereo(), false)),
+      parameters(*this, nullptr, "TolmarVoz", layout())
+{
+    effectValue = rawValue("effect");
+    rootValue = rawValue("root");
+    bypassValue = rawValue("bypass");
+    tuningSourceValue = rawValue("tuningSource");
+    wobbleValue = rawValue("wobble");
+    vocalStyleValue = rawValue("vocalStyle");
+    masteringValue = rawValue("mastering");
+}
+
+TolmarProcessor::~TolmarProcessor() = default;
+
+std::atomic<float>* TolmarProcessor::rawValue(const char* parameterId)
+{
+    auto* raw = parameters.getRawParameterValue(parameterId);
+    jassert(raw != nullptr);
+    return raw;
+}
+
+juce::AudioProcessorValueTreeState::ParameterLayout TolmarProcessor::layout()
+{
+    using Choice = juce::AudioParameterChoice;
+    using Switch = juce::AudioParameterBool;
+    const auto id = [](const char* name) { return juce::ParameterID{name, 1}; };
+
+    juce::AudioProcessorValueTreeState::ParameterLayout parameterLayout;
+    parameterLayout.add(std::make_unique<Choice>(id("effect"), "Effect",
+                                                 juce::StringArray{"Mosquito", "Satanic", "Trap default"}, 0));
+    parameterLayout.add(std::make_unique<Choice>(
+        id("root"), "Root note (minor)",
+        juce::StringArray{"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"}, 0));
+    parameterLayout.add(std::make_unique<Switch>(id("bypass"), "Bypass", false));
+    parameterLayout.add(std::make_unique<Choice>(id("language"), "Language", tolmarLanguages(), 0));
+    parameterLayout.add(std::make_unique<Choice>(id("tuningSource"), "Tuning source",
+                                                 juce::StringArray{"Manual minor", "Beat sidechain"}, 1));
+    parameterLayout.add(std::make_unique<Switch>(id("wobble"), "Dizzy mosquito", false));
+    parameterLayout.add(std::make_unique<Choice>(
+        id("vocalStyle"), "Vocal style", juce::StringArray{"Trap default", "Cumbia", "Reggaeton", "Ultra edited"}, 0));
+    parameterLayout.add(std::make_unique<Switch>(id("mastering"), "Master Tolmar", false));
+    return parameterLayout;
+}
+
+tolmar::Mode TolmarProcessor::effectiveMode() const
+{
+    using tolmar::Mode;
+    if (switchIsOn(masteringValue))
+        return Mode::master;
+    switch (choiceIndex(effectValue, 2)) {
+    case 0:
+        return switchIsOn(wobbleValue) ? Mode::dizzyMosquito : Mode::mosquito;
+    case 1:
+        return Mode::satanic;
+    default: {
+        const int style = choiceIndex(vocalStyleValue, 3);
+        return style < 1 ? Mode::trapDefault : static_cast<Mode>(style + 3);
+    }
+    }
+}
+
+const juce::String TolmarProcessor::getName() const { return "Tolmar Vez"; }
+
+void TolmarProcessor::prepareToPlay(double, int) {}
+
+void TolmarProcessor::releaseResources() {}
+
+void TolmarProcessor::processBlock(juce::AudioBuffer<float>&, juce::MidiBuffer& midi)
+{
+    juce::ScopedNoDenormals noDenormals;
+    midi.clear();
+}
+
+double TolmarProcessor::getTailLengthSeconds() const { return 3.5; }
+bool TolmarProcessor::acceptsMidi() const { return false; }
+bool TolmarProcessor::producesMidi() const { return false; }
+
+juce::AudioProcessorEditor* TolmarProcessor::createEditor() { return new juce::GenericAudioProcessorEditor(*this); }
+bool TolmarProcessor::hasEditor() const { return true; }
+
+int TolmarProcessor::getNumPrograms() { return 1; }
+int TolmarProcessor::getCurrentProgram() { return 0; }
+void TolmarProcessor::setCurrentProgram(int) {}
+const juce::String TolmarProcessor::getProgramName(int) { return "Tolmar"; }
+void TolmarProcessor::changeProgramName(int, const juce::String&) {}
+
+void TolmarProcessor::getStateInformation(juce::MemoryBlock&) {}
+void TolmarProcessor::setStateInformation(const void*, int) {}
+
+bool TolmarProcessor::isBusesLayoutSupported(const BusesLayout& layouts) const
+{
+    if (layouts.inputBuses.size() != 2 || layouts.outputBuses.size() != 1)
+        return false;
+    const auto& mainOut = layouts.getMainOutputChannelSet();
+    if (mainOut != juce::AudioChannelSet::mono() && mainOut != juce::AudioChannelSet::stereo())
+        return false;
+    if (layouts.getMainInputChannelSet() != mainOut)
+        return false;
+    const auto& sideChain = layouts.getChannelSet(true, 1);
+    return sideChain.isDisabled() || sideChain == juce::AudioChannelSet::mono()
+           || sideChain == juce::AudioChannelSet::stereo();
+}
+
+juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter() { return new TolmarProcessor(); }

@@ -1,0 +1,202 @@
+// Loads the built "Tolmar Vez.vst3" bundle the way a DAW does and checks what a host sees of it.
+#include <juce_audio_processors/juce_audio_processors.h>
+
+#include <pluginterfaces/base/ipluginbase.h>
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+const juce::File bundle{juce::String(TOLMAR_VST3_BUNDLE)};
+
+juce::File bundleLibrary()
+{
+    return bundle.getChildFile("Contents").getChildFile("x86_64-linux").getChildFile("Tolmar Vez.so");
+}
+
+// Lets the framework's VST3 host deliver what it learns through the message loop (latency, parameter changes).
+void pumpMessages(int milliseconds = 50) { juce::MessageManager::getInstance()->runDispatchLoopUntil(milliseconds); }
+
+class HostedPlugin : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(bundle.isDirectory()) << bundle.getFullPathName();
+        formats.addFormat(new juce::VST3PluginFormat());
+        juce::OwnedArray<juce::PluginDescription> found;
+        formats.getFormat(0)->findAllTypesForFile(found, bundle.getFullPathName());
+        ASSERT_EQ(found.size(), 1);
+        description = *found[0];
+        juce::String error;
+        plugin = formats.createPluginInstance(description, 48000.0, 512, error);
+        ASSERT_NE(plugin, nullptr) << error;
+    }
+
+    void TearDown() override
+    {
+        plugin.reset();
+        pumpMessages(10);
+    }
+
+    juce::AudioPluginFormatManager formats;
+    juce::PluginDescription description;
+    std::unique_ptr<juce::AudioPluginInstance> plugin;
+};
+
+juce::AudioProcessor::BusesLayout layoutOf(juce::AudioChannelSet main, juce::AudioChannelSet beat)
+{
+    juce::AudioProcessor::BusesLayout layout;
+    layout.inputBuses.add(main);
+    layout.inputBuses.add(beat);
+    layout.outputBuses.add(main);
+    return layout;
+}
+
+} // namespace
+
+TEST(Vst3Factory, ExportsTheAudioModuleAndControllerClassesWithTheirIdentifiers)
+{
+    void* module = dlopen(bundleLibrary().getFullPathName().toRawUTF8(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(module, nullptr) << dlerror();
+    using ModuleEntry = bool (*)(void*);
+    using ModuleExit = bool (*)();
+    using GetFactory = Steinberg::IPluginFactory* (*)();
+    auto entry = reinterpret_cast<ModuleEntry>(dlsym(module, "ModuleEntry"));
+    auto exitModule = reinterpret_cast<ModuleExit>(dlsym(module, "ModuleExit"));
+    auto getFactory = reinterpret_cast<GetFactory>(dlsym(module, "GetPluginFactory"));
+    ASSERT_NE(entry, nullptr);
+    ASSERT_NE(exitModule, nullptr);
+    ASSERT_NE(getFactory, nullptr);
+    ASSERT_TRUE(entry(module));
+
+    Steinberg::IPluginFactory* factory = getFactory();
+    ASSERT_NE(factory, nullptr);
+    Steinberg::PFactoryInfo info{};
+    ASSERT_EQ(factory->getFactoryInfo(&info), Steinberg::kResultOk);
+    EXPECT_STREQ(info.vendor, "Orvane Company");
+    EXPECT_STREQ(info.url, TOLMAR_WEBSITE);
+    EXPECT_STREQ(info.email, "");
+    EXPECT_EQ(info.flags, 16);
+
+    ASSERT_EQ(factory->countClasses(), 2);
+    const unsigned char codes[8] = {'O', 'r', 'v', 'n', 'T', 'l', 'm', 'v'};
+    struct Expected {
+        const char* category;
+        unsigned char prefix[8];
+    };
+    const Expected expected[] = {
+        {"Audio Module Class", {0xAB, 0xCD, 0xEF, 0x01, 0x91, 0x82, 0xFA, 0xEB}},
+        {"Component Controller Class", {0xAB, 0xCD, 0xEF, 0x01, 0x12, 0x34, 0xAB, 0xCD}},
+    };
+    for (int i = 0; i < 2; ++i) {
+        Steinberg::PClassInfo classInfo{};
+        ASSERT_EQ(factory->getClassInfo(i, &classInfo), Steinberg::kResultOk);
+        EXPECT_STREQ(classInfo.category, expected[i].category);
+        EXPECT_STREQ(classInfo.name, "Tolmar Vez");
+        EXPECT_EQ(classInfo.cardinality, 0x7FFFFFFF);
+        EXPECT_EQ(std::memcmp(classInfo.cid, expected[i].prefix, 8), 0) << expected[i].category;
+        EXPECT_EQ(std::memcmp(classInfo.cid + 8, codes, 8), 0) << expected[i].category;
+    }
+    factory->release();
+    exitModule();
+    dlclose(module);
+}
+
+TEST_F(HostedPlugin, ShowsItsIdentityMidiTailAndSingleProgram)
+{
+    EXPECT_EQ(description.name, "Tolmar Vez");
+    EXPECT_EQ(description.manufacturerName, "Orvane Company");
+    EXPECT_EQ(description.version, "0.1.5");
+    EXPECT_EQ(description.category, "Fx|PitchShift");
+    EXPECT_FALSE(description.isInstrument);
+    EXPECT_EQ(plugin->getName(), "Tolmar Vez");
+    EXPECT_FALSE(plugin->acceptsMidi());
+    EXPECT_FALSE(plugin->producesMidi());
+    EXPECT_NEAR(plugin->getTailLengthSeconds(), 3.5, 1e-9);
+    // With a single program the wrapper exposes no program list, so a host sees none to switch.
+    EXPECT_EQ(plugin->getNumPrograms(), 0);
+    EXPECT_TRUE(plugin->hasEditor());
+}
+
+TEST_F(HostedPlugin, HasInputOutputAndADisabledBeatSideChain)
+{
+    ASSERT_EQ(plugin->getBusCount(true), 2);
+    ASSERT_EQ(plugin->getBusCount(false), 1);
+    EXPECT_EQ(plugin->getBus(true, 0)->getName(), "Input");
+    EXPECT_EQ(plugin->getBus(false, 0)->getName(), "Output");
+    EXPECT_EQ(plugin->getBus(true, 1)->getName(), "Beat");
+    EXPECT_EQ(plugin->getBus(true, 0)->getCurrentLayout(), juce::AudioChannelSet::stereo());
+    EXPECT_FALSE(plugin->getBus(true, 1)->isEnabled());
+}
+
+TEST_F(HostedPlugin, AcceptsAndRefusesLayoutsAsAHostNegotiatesThem)
+{
+    using Set = juce::AudioChannelSet;
+    struct Case {
+        Set main, beat;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {Set::stereo(), Set::stereo(), true}, {Set::mono(), Set::mono(), true},
+        {Set::stereo(), Set::mono(), true},   {Set::mono(), Set::disabled(), true},
+        {Set::stereo(), Set::createLCR(), false},
+        {Set::createLCR(), Set::disabled(), false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(plugin->checkBusesLayoutSupported(layoutOf(c.main, c.beat)), c.accepted)
+            << c.main.getDescription() << " beat " << c.beat.getDescription();
+
+    auto mismatched = layoutOf(Set::stereo(), Set::stereo());
+    mismatched.outputBuses.getReference(0) = Set::mono();
+    EXPECT_FALSE(plugin->checkBusesLayoutSupported(mismatched));
+
+    auto secondOutput = layoutOf(Set::stereo(), Set::stereo());
+    secondOutput.outputBuses.add(Set::stereo());
+    EXPECT_FALSE(plugin->checkBusesLayoutSupported(secondOutput));
+}
+
+TEST_F(HostedPlugin, ListsTheEightParametersWithEveryChoiceText)
+{
+    // Our eight, then the switch the wrapper adds for the host's own bypass (no parameter of ours is it).
+    const auto& parameters = plugin->getParameters();
+    ASSERT_EQ(parameters.size(), 9);
+    EXPECT_EQ(plugin->getBypassParameter(), parameters[8]);
+    const juce::StringArray expectedNames{"Effect",        "Root note (minor)", "Bypass",      "Language",
+                                          "Tuning source", "Dizzy mosquito",    "Vocal style", "Master Tolmar"};
+    const int expectedSteps[] = {3, 12, 2, 176, 2, 2, 4, 2};
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(parameters[i]->getName(100), expectedNames[i]);
+        EXPECT_EQ(parameters[i]->getNumSteps(), expectedSteps[i]) << expectedNames[i];
+        EXPECT_TRUE(parameters[i]->isAutomatable());
+    }
+
+    const auto textAt = [](juce::AudioProcessorParameter* parameter, int index) {
+        const int steps = parameter->getNumSteps();
+        return parameter->getText(static_cast<float>(index) / static_cast<float>(steps - 1), 100);
+    };
+    const juce::StringArray effects{"Mosquito", "Satanic", "Trap default"};
+    const juce::StringArray styles{"Trap default", "Cumbia", "Reggaeton", "Ultra edited"};
+    const juce::StringArray sources{"Manual minor", "Beat sidechain"};
+    const juce::StringArray notes{"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
+    for (int i = 0; i < effects.size(); ++i)
+        EXPECT_EQ(textAt(parameters[0], i), effects[i]);
+    for (int i = 0; i < notes.size(); ++i)
+        EXPECT_EQ(textAt(parameters[1], i), notes[i]);
+    for (int i = 0; i < sources.size(); ++i)
+        EXPECT_EQ(textAt(parameters[4], i), sources[i]);
+    for (int i = 0; i < styles.size(); ++i)
+        EXPECT_EQ(textAt(parameters[6], i), styles[i]);
+    EXPECT_EQ(textAt(parameters[3], 0), juce::String::fromUTF8("Español (Argentina)"));
+    EXPECT_EQ(textAt(parameters[3], 2), "English");
+    EXPECT_EQ(textAt(parameters[3], 27), juce::String::fromUTF8("العربية"));
+    EXPECT_EQ(textAt(parameters[3], 175), juce::String::fromUTF8("ייִדיש"));
+
+    // Defaults as a host reads them: every parameter at its first value except the tuning source.
+    for (int i = 0; i < 8; ++i)
+        EXPECT_FLOAT_EQ(parameters[i]->getValue(), i == 4 ? 1.0f : 0.0f) << expectedNames[i];
+}
