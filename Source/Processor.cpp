@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 
 namespace {
 
@@ -87,14 +88,80 @@ tolmar::Mode TolmarProcessor::effectiveMode() const
 
 const juce::String TolmarProcessor::getName() const { return "Tolmar Vez"; }
 
-void TolmarProcessor::prepareToPlay(double, int) {}
+void TolmarProcessor::prepareToPlay(double sampleRate, int maximumExpectedSamplesPerBlock)
+{
+    // An unsupported rate must not escape into the host: the engine and the analyser refuse it before
+    // changing anything, and the callback then passes the audio through until a supported prepare.
+    try {
+        engine.prepare(sampleRate, std::max(1, maximumExpectedSamplesPerBlock));
+        keyAnalyzer.prepare(sampleRate);
+        configurationSupported.store(true);
+    } catch (const std::invalid_argument&) {
+        configurationSupported.store(false);
+    }
+    setLatencySamples(engine.latency());
+}
 
-void TolmarProcessor::releaseResources() {}
+void TolmarProcessor::releaseResources() { engine.reset(); }
 
-void TolmarProcessor::processBlock(juce::AudioBuffer<float>&, juce::MidiBuffer& midi)
+tolmar::Settings TolmarProcessor::settingsFor(tolmar::Mode mode, bool beatIsTuningSource, int key) const
+{
+    tolmar::Settings settings;
+    settings.mode = mode;
+    settings.bypass = switchIsOn(bypassValue);
+    if (beatIsTuningSource && key >= 0) {
+        settings.root = key % 12;
+        settings.scale = key > 11 ? tolmar::Scale::major : tolmar::Scale::minor;
+    } else {
+        settings.root = choiceIndex(rootValue, 11);
+        settings.scale = tolmar::Scale::minor;
+    }
+    return settings;
+}
+
+void TolmarProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi)
 {
     juce::ScopedNoDenormals noDenormals;
     midi.clear();
+
+    const int request = keyRequest.exchange(-2);
+    if (request != -2)
+        keyAnalyzer.restore(request);
+
+    const auto mode = effectiveMode();
+    const bool beatIsTuningSource = switchIsOn(tuningSourceValue);
+    const int numSamples = buffer.getNumSamples();
+    // A host that hands over fewer channels than its announced layout gets its audio back untouched.
+    const bool buffersMatchLayout =
+        buffer.getNumChannels() >= std::max(getTotalNumInputChannels(), getTotalNumOutputChannels());
+
+    if (buffersMatchLayout && tolmar::isTunedMode(mode) && beatIsTuningSource && getBusCount(true) > 1) {
+        const auto beat = getBusBuffer(buffer, true, 1);
+        if (beat.getNumChannels() > 0)
+            keyAnalyzer.process(beat.getArrayOfReadPointers(), beat.getNumChannels(), numSamples);
+    }
+
+    const int key = keyAnalyzer.result().key;
+    beatKey.store(key);
+    beatStage.store(keyAnalyzer.stage());
+    beatProgress.store(keyAnalyzer.progress());
+
+    if (buffersMatchLayout && configurationSupported.load()) {
+        auto voice = getBusBuffer(buffer, true, 0);
+        engine.process(voice.getArrayOfWritePointers(), voice.getNumChannels(), numSamples,
+                       settingsFor(mode, beatIsTuningSource, key));
+    }
+
+    inputLevel.store(engine.inputLevel());
+    outputLevel.store(engine.outputLevel());
+}
+
+void TolmarProcessor::reanalyzeBeat()
+{
+    beatKey.store(-1);
+    beatStage.store(0);
+    beatProgress.store(0.0f);
+    keyRequest.store(-1);
 }
 
 double TolmarProcessor::getTailLengthSeconds() const { return 3.5; }
@@ -110,8 +177,44 @@ void TolmarProcessor::setCurrentProgram(int) {}
 const juce::String TolmarProcessor::getProgramName(int) { return "Tolmar"; }
 void TolmarProcessor::changeProgramName(int, const juce::String&) {}
 
-void TolmarProcessor::getStateInformation(juce::MemoryBlock&) {}
-void TolmarProcessor::setStateInformation(const void*, int) {}
+void TolmarProcessor::getStateInformation(juce::MemoryBlock& destData)
+{
+    auto state = parameters.copyState();
+    const int pending = keyRequest.load();
+    state.setProperty("beatKey", pending != -2 ? pending : beatKey.load(), nullptr);
+    if (const auto xml = state.createXml())
+        copyXmlToBinary(*xml, destData);
+}
+
+void TolmarProcessor::setStateInformation(const void* data, int sizeInBytes)
+{
+    if (data == nullptr || sizeInBytes <= 0)
+        return;
+    const auto xml = getXmlFromBinary(data, sizeInBytes);
+    if (xml == nullptr || !xml->hasTagName(parameters.state.getType()))
+        return;
+
+    auto state = juce::ValueTree::fromXml(*xml);
+    if (!state.isValid())
+        return;
+
+    // States saved before these parameters existed load them at 0, not at their defaults.
+    for (const char* id : {"tuningSource", "wobble", "vocalStyle", "mastering"}) {
+        if (!state.getChildWithProperty("id", id).isValid()) {
+            juce::ValueTree child("PARAM");
+            child.setProperty("id", id, nullptr);
+            child.setProperty("value", 0, nullptr);
+            state.appendChild(child, nullptr);
+        }
+    }
+
+    int key = state.hasProperty("beatKey") ? static_cast<int>(state.getProperty("beatKey")) : -1;
+    parameters.replaceState(state);
+    if (key < 0 || key > 23)
+        key = -1;
+    beatKey.store(key);
+    keyRequest.store(key);
+}
 
 bool TolmarProcessor::isBusesLayoutSupported(const BusesLayout& layouts) const
 {

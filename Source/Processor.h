@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dsp/Engine.h"
+#include "dsp/KeyAnalyzer.h"
 #include "dsp/Mode.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
@@ -44,10 +46,27 @@ public:
     // The mode selected by "mastering", "effect", "wobble" and "vocalStyle". Any thread; reads atomics only.
     tolmar::Mode effectiveMode() const;
 
+    // Forgets the beat's key and asks the audio thread to listen to the beat again. Message thread.
+    void reanalyzeBeat();
+
+    // False after the host prepared an unsupported configuration: audio then passes through untouched
+    // until a supported prepareToPlay. Any thread.
+    bool isConfigurationSupported() const { return configurationSupported.load(); }
+
     juce::AudioProcessorValueTreeState parameters;
+    tolmar::Engine engine;
+
+    // Published by the audio thread after every block (levels as linear peaks; key index -1 none,
+    // 0..11 minor, 12..23 major; stage 0 waiting, 1 analysing, 2 no clear key, 3 key known; progress 0..1).
+    std::atomic<float> inputLevel{0.0f};
+    std::atomic<float> outputLevel{0.0f};
+    std::atomic<int> beatKey{-1};
+    std::atomic<int> beatStage{0};
+    std::atomic<float> beatProgress{0.0f};
 
 private:
     std::atomic<float>* rawValue(const char* parameterId);
+    tolmar::Settings settingsFor(tolmar::Mode mode, bool beatIsTuningSource, int key) const;
 
     std::atomic<float>* effectValue = nullptr;
     std::atomic<float>* rootValue = nullptr;
@@ -56,6 +75,11 @@ private:
     std::atomic<float>* wobbleValue = nullptr;
     std::atomic<float>* vocalStyleValue = nullptr;
     std::atomic<float>* masteringValue = nullptr;
+
+    tolmar::KeyAnalyzer keyAnalyzer;
+    // -2 nothing pending, -1 analyse again, 0..23 fix that key; taken by the audio thread at the next block.
+    std::atomic<int> keyRequest{-2};
+    std::atomic<bool> configurationSupported{true};
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(TolmarProcessor)
 };
