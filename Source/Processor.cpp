@@ -104,16 +104,17 @@ void TolmarProcessor::prepareToPlay(double sampleRate, int maximumExpectedSample
 
 void TolmarProcessor::releaseResources() { engine.reset(); }
 
-tolmar::Settings TolmarProcessor::settingsFor(tolmar::Mode mode, bool beatIsTuningSource, int key) const
+tolmar::Settings TolmarProcessor::blockSettings(tolmar::Mode mode, bool bypass, bool beatIsTuningSource, int key,
+                                                int rootChoice)
 {
     tolmar::Settings settings;
     settings.mode = mode;
-    settings.bypass = switchIsOn(bypassValue);
+    settings.bypass = bypass;
     if (beatIsTuningSource && key >= 0) {
         settings.root = key % 12;
         settings.scale = key > 11 ? tolmar::Scale::major : tolmar::Scale::minor;
     } else {
-        settings.root = choiceIndex(rootValue, 11);
+        settings.root = rootChoice;
         settings.scale = tolmar::Scale::minor;
     }
     return settings;
@@ -149,7 +150,8 @@ void TolmarProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiB
     if (buffersMatchLayout && configurationSupported.load()) {
         auto voice = getBusBuffer(buffer, true, 0);
         engine.process(voice.getArrayOfWritePointers(), voice.getNumChannels(), numSamples,
-                       settingsFor(mode, beatIsTuningSource, key));
+                       blockSettings(mode, switchIsOn(bypassValue), beatIsTuningSource, key,
+                                     choiceIndex(rootValue, 11)));
     }
 
     inputLevel.store(engine.inputLevel());
@@ -204,6 +206,18 @@ void TolmarProcessor::setStateInformation(const void* data, int sizeInBytes)
             juce::ValueTree child("PARAM");
             child.setProperty("id", id, nullptr);
             child.setProperty("value", 0, nullptr);
+            state.appendChild(child, nullptr);
+        }
+    }
+
+    // A parameter the state does not mention keeps its current value. This framework version would
+    // otherwise reset it to its default, so its current value is written into the incoming tree.
+    for (auto* parameter : getParameters()) {
+        if (auto* ranged = dynamic_cast<juce::RangedAudioParameter*>(parameter);
+            ranged != nullptr && !state.getChildWithProperty("id", ranged->paramID).isValid()) {
+            juce::ValueTree child("PARAM");
+            child.setProperty("id", ranged->paramID, nullptr);
+            child.setProperty("value", ranged->convertFrom0to1(ranged->getValue()), nullptr);
             state.appendChild(child, nullptr);
         }
     }

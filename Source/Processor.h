@@ -64,9 +64,13 @@ public:
     std::atomic<int> beatStage{0};
     std::atomic<float> beatProgress{0.0f};
 
+    // The engine settings of one block: root and scale from the beat's key when the beat is the tuning
+    // source and a key is known, else the "root" choice in a minor scale. Pure; any thread.
+    static tolmar::Settings blockSettings(tolmar::Mode mode, bool bypass, bool beatIsTuningSource, int key,
+                                          int rootChoice);
+
 private:
     std::atomic<float>* rawValue(const char* parameterId);
-    tolmar::Settings settingsFor(tolmar::Mode mode, bool beatIsTuningSource, int key) const;
 
     std::atomic<float>* effectValue = nullptr;
     std::atomic<float>* rootValue = nullptr;

@@ -1,6 +1,8 @@
 # Processor and editor tests: linked against the plug-in's shared code, so nothing is compiled twice.
 add_executable(tolmar_plugin_tests
     ${CMAKE_CURRENT_LIST_DIR}/ProcessorTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/CallbackTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/StateTest.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/helpers/JuceTestMain.cpp
 )
 target_link_libraries(tolmar_plugin_tests PRIVATE TolmarVez tolmar_test_helpers GTest::gtest tolmar_warnings)

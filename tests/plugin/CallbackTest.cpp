@@ -1,0 +1,219 @@
+#include "ProcessorFixture.h"
+
+#include "AllocationCounter.h"
+#include "Signals.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+using tolmar::Mode;
+using tolmar::Scale;
+
+TEST(BlockSettings, TakeRootAndScaleFromTheBeatKeyOnlyWhenTheBeatIsTheSource)
+{
+    struct Case {
+        bool beatIsSource;
+        int key;
+        int rootChoice;
+        int expectedRoot;
+        Scale expectedScale;
+    };
+    const Case cases[] = {
+        {true, 14, 5, 2, Scale::major},   // D major
+        {true, 9, 5, 9, Scale::minor},    // A minor
+        {true, 23, 0, 11, Scale::major},  // B major
+        {true, -1, 5, 5, Scale::minor},   // no key: the manual note, minor
+        {false, 14, 7, 7, Scale::minor},  // manual source ignores a known major key
+    };
+    for (const auto& c : cases) {
+        const auto settings = TolmarProcessor::blockSettings(Mode::cumbia, true, c.beatIsSource, c.key, c.rootChoice);
+        EXPECT_EQ(settings.mode, Mode::cumbia);
+        EXPECT_TRUE(settings.bypass);
+        EXPECT_EQ(settings.root, c.expectedRoot) << "key " << c.key;
+        EXPECT_EQ(settings.scale, c.expectedScale) << "key " << c.key;
+    }
+}
+
+TEST(Callback, AFreshProcessorPublishesNothingFound)
+{
+    TolmarProcessor processor;
+    EXPECT_EQ(processor.beatKey.load(), -1);
+    EXPECT_EQ(processor.beatStage.load(), 0);
+    EXPECT_EQ(processor.beatProgress.load(), 0.0f);
+    EXPECT_EQ(processor.inputLevel.load(), 0.0f);
+    EXPECT_EQ(processor.outputLevel.load(), 0.0f);
+}
+
+TEST(Callback, ReportsTheEngineLatencyForEachRate)
+{
+    struct Case {
+        double rate;
+        int latency;
+    };
+    for (const Case c : {Case{22050.0, 1024}, Case{44100.0, 2048}, Case{48000.0, 2048}, Case{96000.0, 4096},
+                         Case{192000.0, 8192}}) {
+        PreparedProcessor host(c.rate, 256);
+        EXPECT_EQ(host.processor->getLatencySamples(), c.latency) << c.rate;
+    }
+}
+
+TEST(Callback, AnUnsupportedRatePassesAudioThroughUntilASupportedPrepare)
+{
+    for (const double rate : {4000.0, 500000.0, std::numeric_limits<double>::quiet_NaN()}) {
+        PreparedProcessor host(rate, 512);
+        EXPECT_FALSE(host.processor->isConfigurationSupported());
+        juce::AudioBuffer<float> buffer(host.totalChannels(), 512);
+        const auto tone = testing_support::sine(440.0, 48000.0, 512);
+        for (int channel = 0; channel < buffer.getNumChannels(); ++channel)
+            buffer.copyFrom(channel, 0, tone.data(), 512);
+        host.run(buffer);
+        for (int i = 0; i < 512; ++i)
+            ASSERT_EQ(buffer.getSample(0, i), tone[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(host.processor->beatKey.load(), -1);
+
+        host.processor->prepareToPlay(48000.0, 512);
+        EXPECT_TRUE(host.processor->isConfigurationSupported());
+        EXPECT_EQ(host.processor->getLatencySamples(), 2048);
+    }
+}
+
+TEST(Callback, ClearsMidiAndAcceptsEmptyBlocks)
+{
+    PreparedProcessor host;
+    juce::AudioBuffer<float> buffer(host.totalChannels(), 64);
+    buffer.clear();
+    juce::MidiBuffer midi;
+    midi.addEvent(juce::MidiMessage::noteOn(1, 60, 0.5f), 3);
+    host.processor->processBlock(buffer, midi);
+    EXPECT_TRUE(midi.isEmpty());
+
+    juce::AudioBuffer<float> empty(host.totalChannels(), 0);
+    host.run(empty);
+    EXPECT_EQ(host.processor->beatStage.load(), 0);
+}
+
+TEST(Callback, ReanalyzeClearsThePublishedKeyAndTheNextBlockListensAgain)
+{
+    PreparedProcessor host;
+    host.set("effect", 2.0f);
+    // A restored key is fixed at the next block: stage 3, progress 0.
+    juce::MemoryBlock state;
+    host.processor->getStateInformation(state);
+    auto xml = juce::AudioProcessor::getXmlFromBinary(state.getData(), static_cast<int>(state.getSize()));
+    ASSERT_NE(xml, nullptr);
+    xml->setAttribute("beatKey", 14);
+    juce::AudioProcessor::copyXmlToBinary(*xml, state);
+    host.processor->setStateInformation(state.getData(), static_cast<int>(state.getSize()));
+    EXPECT_EQ(host.processor->beatKey.load(), 14);
+
+    juce::AudioBuffer<float> buffer(host.totalChannels(), 256);
+    buffer.clear();
+    host.run(buffer);
+    EXPECT_EQ(host.processor->beatKey.load(), 14);
+    EXPECT_EQ(host.processor->beatStage.load(), 3);
+    EXPECT_EQ(host.processor->beatProgress.load(), 0.0f);
+
+    host.processor->reanalyzeBeat();
+    EXPECT_EQ(host.processor->beatKey.load(), -1);
+    EXPECT_EQ(host.processor->beatStage.load(), 0);
+    EXPECT_EQ(host.processor->beatProgress.load(), 0.0f);
+    host.run(buffer);
+    EXPECT_EQ(host.processor->beatKey.load(), -1);
+    EXPECT_NE(host.processor->beatStage.load(), 3);
+}
+
+TEST(Callback, FeedsTheAnalyserOnlyForTunedModesFollowingAnEnabledBeat)
+{
+    struct Case {
+        float effect;
+        float tuningSource;
+        bool beatEnabled;
+        bool expectListening;
+    };
+    const Case cases[] = {
+        {2.0f, 1.0f, true, true},   // Trap default following the beat
+        {0.0f, 1.0f, true, false},  // Mosquito is not tuned
+        {2.0f, 0.0f, true, false},  // manual tuning source
+        {2.0f, 1.0f, false, false}, // side-chain disabled
+    };
+    for (const auto& c : cases) {
+        PreparedProcessor host(48000.0, 512, c.beatEnabled);
+        host.set("effect", c.effect);
+        host.set("tuningSource", c.tuningSource);
+        const int channels = host.totalChannels();
+        juce::AudioBuffer<float> buffer(channels, 512);
+        const auto beat = testing_support::harmonicTone(110.0, 48000.0, 512 * 80, 0.4f);
+        for (int block = 0; block < 80; ++block) {
+            buffer.clear();
+            for (int channel = 2; channel < channels; ++channel)
+                buffer.copyFrom(channel, 0, beat.data() + block * 512, 512);
+            host.run(buffer);
+        }
+        EXPECT_EQ(host.processor->beatProgress.load() > 0.0f, c.expectListening)
+            << "effect " << c.effect << " source " << c.tuningSource << " beat " << c.beatEnabled;
+    }
+}
+
+TEST(Callback, ProcessesEveryModeWithoutAllocatingAndWithSafeOutput)
+{
+    PreparedProcessor host(48000.0, 512);
+    const int channels = host.totalChannels();
+    juce::AudioBuffer<float> buffer(channels, 512);
+    const auto voice = testing_support::harmonicTone(220.0, 48000.0, 512, 0.8f);
+    const auto beat = testing_support::noise(512, 0.5f, 7);
+
+    struct ModeParameters {
+        float effect, wobble, vocalStyle, mastering;
+    };
+    const ModeParameters modes[] = {{0, 0, 0, 0}, {1, 0, 0, 0}, {2, 0, 0, 0}, {0, 1, 0, 0},
+                                    {2, 0, 1, 0}, {2, 0, 2, 0}, {2, 0, 3, 0}, {0, 0, 0, 1}};
+    for (int modeIndex = 0; modeIndex < 8; ++modeIndex) {
+        const auto& m = modes[modeIndex];
+        host.set("effect", m.effect);
+        host.set("wobble", m.wobble);
+        host.set("vocalStyle", m.vocalStyle);
+        host.set("mastering", m.mastering);
+        ASSERT_EQ(static_cast<int>(host.processor->effectiveMode()), modeIndex);
+        for (int block = 0; block < 24; ++block) {
+            for (int channel = 0; channel < 2; ++channel)
+                buffer.copyFrom(channel, 0, voice.data(), 512);
+            for (int channel = 2; channel < channels; ++channel)
+                buffer.copyFrom(channel, 0, beat.data(), 512);
+            std::size_t allocations = 0;
+            {
+                testing_support::ScopedAllocationCounter counter;
+                host.run(buffer);
+                allocations = counter.allocations();
+            }
+            if (block > 2) // the first blocks after a mode change may not allocate either, but warm-up is allowed
+                ASSERT_EQ(allocations, 0u) << "mode " << modeIndex << " block " << block;
+            for (int channel = 0; channel < 2; ++channel) {
+                ASSERT_TRUE(testing_support::allFiniteAndNormal(buffer.getReadPointer(channel), 512));
+                ASSERT_LE(buffer.getMagnitude(channel, 0, 512), 0.97f);
+            }
+        }
+        EXPECT_GT(host.processor->outputLevel.load(), 0.0f) << "mode " << modeIndex;
+        EXPECT_GT(host.processor->inputLevel.load(), 0.0f) << "mode " << modeIndex;
+    }
+}
+
+TEST(Callback, HostBlocksLongerThanAnnouncedAndShortChannelBuffersAreSafe)
+{
+    PreparedProcessor host(44100.0, 64);
+    juce::AudioBuffer<float> longBlock(host.totalChannels(), 4097);
+    const auto tone = testing_support::sine(330.0, 44100.0, 4097, 2.0f);
+    for (int channel = 0; channel < longBlock.getNumChannels(); ++channel)
+        longBlock.copyFrom(channel, 0, tone.data(), 4097);
+    host.run(longBlock);
+    for (int channel = 0; channel < 2; ++channel)
+        EXPECT_LE(longBlock.getMagnitude(channel, 0, 4097), 0.97f);
+
+    // Fewer channels than the layout announces: left untouched rather than read out of range.
+    juce::AudioBuffer<float> narrow(1, 128);
+    narrow.clear();
+    narrow.setSample(0, 5, 0.25f);
+    host.run(narrow);
+    EXPECT_EQ(narrow.getSample(0, 5), 0.25f);
+}

@@ -1,0 +1,174 @@
+#include "ProcessorFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+juce::MemoryBlock saved(TolmarProcessor& processor)
+{
+    juce::MemoryBlock block;
+    processor.getStateInformation(block);
+    return block;
+}
+
+void load(TolmarProcessor& processor, const juce::MemoryBlock& block)
+{
+    processor.setStateInformation(block.getData(), static_cast<int>(block.getSize()));
+}
+
+juce::MemoryBlock blockFromXml(const juce::String& xmlText)
+{
+    juce::MemoryBlock block;
+    const auto xml = juce::parseXML(xmlText);
+    if (xml != nullptr)
+        juce::AudioProcessor::copyXmlToBinary(*xml, block);
+    return block;
+}
+
+const char* const parameterIds[] = {"effect", "root",   "bypass",     "language",
+                                    "tuningSource", "wobble", "vocalStyle", "mastering"};
+
+} // namespace
+
+TEST(State, HasTheFrameworkLayoutWithTheBeatKeyOnTheRoot)
+{
+    PreparedProcessor host;
+    const auto block = saved(*host.processor);
+    ASSERT_GE(block.getSize(), 9u);
+    const auto* bytes = static_cast<const unsigned char*>(block.getData());
+    EXPECT_EQ(bytes[0], 'V');
+    EXPECT_EQ(bytes[1], 'C');
+    EXPECT_EQ(bytes[2], '2');
+    EXPECT_EQ(bytes[3], '!');
+    const auto xml = juce::AudioProcessor::getXmlFromBinary(block.getData(), static_cast<int>(block.getSize()));
+    ASSERT_NE(xml, nullptr);
+    EXPECT_EQ(xml->getTagName(), "TolmarVoz");
+    EXPECT_EQ(xml->getIntAttribute("beatKey", 99), -1);
+    EXPECT_EQ(xml->getNumChildElements(), 8);
+}
+
+TEST(State, RoundTripsAllParametersAndTheFoundKey)
+{
+    PreparedProcessor source;
+    const float values[] = {2, 9, 1, 27, 0, 1, 3, 1};
+    for (int i = 0; i < 8; ++i)
+        source.set(parameterIds[i], values[i]);
+    load(*source.processor, blockFromXml("<TolmarVoz beatKey=\"21\"/>"));
+    // That partial state also reset the four newer parameters to 0; set them again.
+    for (int i = 4; i < 8; ++i)
+        source.set(parameterIds[i], values[i]);
+    const auto block = saved(*source.processor);
+
+    PreparedProcessor target;
+    load(*target.processor, block);
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(target.raw(parameterIds[i]), values[i]) << parameterIds[i];
+    EXPECT_EQ(target.processor->beatKey.load(), 21);
+
+    juce::AudioBuffer<float> buffer(target.totalChannels(), 128);
+    buffer.clear();
+    target.run(buffer);
+    EXPECT_EQ(target.processor->beatKey.load(), 21);
+    EXPECT_EQ(target.processor->beatStage.load(), 3);
+    EXPECT_EQ(target.processor->beatProgress.load(), 0.0f);
+}
+
+TEST(State, ValidatesTheSavedKey)
+{
+    struct Case {
+        const char* attribute; // nullptr: absent
+        int expected;
+    };
+    const Case cases[] = {{"-1", -1}, {nullptr, -1}, {"24", -1}, {"-5", -1}, {"0", 0},
+                          {"23", 23}, {"abc", 0},    {"7x", 7}};
+    for (const auto& c : cases) {
+        PreparedProcessor host;
+        host.processor->beatKey.store(5);
+        juce::String xml = "<TolmarVoz";
+        if (c.attribute != nullptr)
+            xml << " beatKey=\"" << c.attribute << "\"";
+        xml << "><PARAM id=\"effect\" value=\"2\"/></TolmarVoz>";
+        load(*host.processor, blockFromXml(xml));
+        EXPECT_EQ(host.processor->beatKey.load(), c.expected) << (c.attribute ? c.attribute : "absent");
+        // Saving before any block stores the pending request.
+        const auto again = juce::AudioProcessor::getXmlFromBinary(saved(*host.processor).getData(),
+                                                                  static_cast<int>(saved(*host.processor).getSize()));
+        ASSERT_NE(again, nullptr);
+        EXPECT_EQ(again->getIntAttribute("beatKey"), c.expected);
+    }
+}
+
+TEST(State, OlderStatesLoadTheNewerParametersAtZeroAndKeepWhatIsMissing)
+{
+    PreparedProcessor host;
+    host.set("language", 12.0f);
+    host.set("tuningSource", 1.0f);
+    host.set("wobble", 1.0f);
+    load(*host.processor, blockFromXml("<TolmarVoz beatKey=\"3\"><PARAM id=\"effect\" value=\"1\"/>"
+                                       "<PARAM id=\"root\" value=\"4\"/><UNKNOWN x=\"1\"/></TolmarVoz>"));
+    EXPECT_EQ(host.raw("effect"), 1.0f);
+    EXPECT_EQ(host.raw("root"), 4.0f);
+    EXPECT_EQ(host.raw("tuningSource"), 0.0f); // not the default 1
+    EXPECT_EQ(host.raw("wobble"), 0.0f);
+    EXPECT_EQ(host.raw("vocalStyle"), 0.0f);
+    EXPECT_EQ(host.raw("mastering"), 0.0f);
+    EXPECT_EQ(host.raw("language"), 12.0f); // absent: keeps its value
+}
+
+TEST(State, ClampsOutOfRangeValuesAndAcceptsTheRootTagInAnyCase)
+{
+    PreparedProcessor host;
+    load(*host.processor, blockFromXml("<tolmarvoz beatKey=\"2\"><PARAM id=\"effect\" value=\"40\"/>"
+                                       "<PARAM id=\"root\" value=\"-3\"/><PARAM id=\"language\" value=\"900\"/>"
+                                       "</tolmarvoz>"));
+    EXPECT_EQ(host.raw("effect"), 2.0f);
+    EXPECT_EQ(host.raw("root"), 0.0f);
+    EXPECT_EQ(host.raw("language"), 175.0f);
+    EXPECT_EQ(host.processor->beatKey.load(), 2);
+}
+
+TEST(State, IgnoresBlocksThatAreNotOurs)
+{
+    PreparedProcessor host;
+    host.set("effect", 1.0f);
+    host.set("language", 5.0f);
+    const auto before = saved(*host.processor);
+
+    std::mt19937 random(42);
+    std::vector<juce::MemoryBlock> blocks;
+    blocks.emplace_back();                                            // empty
+    blocks.push_back(blockFromXml("<OtherPlugin beatKey=\"4\"/>"));   // another plug-in's state
+    juce::MemoryBlock noise(300);
+    for (std::size_t i = 0; i < noise.getSize(); ++i)
+        noise[i] = static_cast<char>(random());
+    blocks.push_back(noise);
+    juce::MemoryBlock truncated(before.getData(), before.getSize() / 2); // cut inside the XML
+    blocks.push_back(truncated);
+    juce::MemoryBlock headerOnly(before.getData(), 8);
+    blocks.push_back(headerOnly);
+
+    for (const auto& block : blocks) {
+        host.processor->setStateInformation(block.getData(), static_cast<int>(block.getSize()));
+        EXPECT_EQ(saved(*host.processor), before);
+        EXPECT_EQ(host.processor->beatKey.load(), -1);
+    }
+    host.processor->setStateInformation(nullptr, 100);
+    EXPECT_EQ(saved(*host.processor), before);
+}
+
+TEST(State, SavingWhileAReanalysisIsPendingStoresNoKey)
+{
+    PreparedProcessor host;
+    load(*host.processor, blockFromXml("<TolmarVoz beatKey=\"9\"/>"));
+    juce::AudioBuffer<float> buffer(host.totalChannels(), 64);
+    buffer.clear();
+    host.run(buffer);
+    EXPECT_EQ(host.processor->beatKey.load(), 9);
+    host.processor->reanalyzeBeat();
+    const auto block = saved(*host.processor);
+    const auto xml = juce::AudioProcessor::getXmlFromBinary(block.getData(), static_cast<int>(block.getSize()));
+    ASSERT_NE(xml, nullptr);
+    EXPECT_EQ(xml->getIntAttribute("beatKey"), -1);
+}
