@@ -50,11 +50,19 @@ float estimatePitch(const float* samples, std::size_t count, double sampleRateHz
     double runningSum = 0.0;
     for (std::int32_t lag = 1; lag <= maxLag; ++lag) {
         const float* shifted = samples + lag;
-        double difference = 0.0;
-        for (std::size_t j = 0; j < window; ++j) {
+        // Four independent partial sums let the compiler pipeline (and vectorise) the products.
+        double partial[4] = {0.0, 0.0, 0.0, 0.0};
+        std::size_t j = 0;
+        for (; j + 4 <= window; j += 4)
+            for (std::size_t k = 0; k < 4; ++k) {
+                const double delta = samples[j + k] - shifted[j + k];
+                partial[k] += delta * delta;
+            }
+        for (; j < window; ++j) {
             const double delta = samples[j] - shifted[j];
-            difference += delta * delta;
+            partial[0] += delta * delta;
         }
+        const double difference = (partial[0] + partial[1]) + (partial[2] + partial[3]);
         runningSum += difference;
         normalised[static_cast<std::size_t>(lag)] = runningSum > 0.0 ? difference * lag / runningSum : 1.0;
     }
