@@ -55,3 +55,6 @@ target_link_libraries(TolmarVez
 
 # Where DAWs look for VST3 bundles on Linux.
 set(TOLMAR_VST3_BUNDLE "$<TARGET_FILE_DIR:TolmarVez_VST3>/../../../Tolmar Vez.vst3")
+
+include(Vst3Host)
+add_subdirectory(tools/inspect)

@@ -7,7 +7,9 @@
 
 #include <dlfcn.h>
 
+#include <cmath>
 #include <cstring>
+#include <vector>
 #include <memory>
 
 namespace {
@@ -199,4 +201,71 @@ TEST_F(HostedPlugin, ListsTheEightParametersWithEveryChoiceText)
     // Defaults as a host reads them: every parameter at its first value except the tuning source.
     for (int i = 0; i < 8; ++i)
         EXPECT_FLOAT_EQ(parameters[i]->getValue(), i == 4 ? 1.0f : 0.0f) << expectedNames[i];
+}
+
+TEST_F(HostedPlugin, ReportsALatencyThatDependsOnlyOnTheSampleRate)
+{
+    struct Case {
+        double rate;
+        int latency;
+    };
+    for (const Case c : {Case{22050.0, 1024}, Case{44100.0, 2048}, Case{48000.0, 2048}, Case{96000.0, 4096}}) {
+        for (const int block : {64, 512}) {
+            plugin->setRateAndBufferSizeDetails(c.rate, block);
+            plugin->prepareToPlay(c.rate, block);
+            pumpMessages();
+            EXPECT_EQ(plugin->getLatencySamples(), c.latency) << c.rate << " Hz, block " << block;
+            plugin->releaseResources();
+        }
+    }
+}
+
+TEST_F(HostedPlugin, BypassedVoiceComesBackDelayedByExactlyTheReportedLatency)
+{
+    plugin->setRateAndBufferSizeDetails(48000.0, 512);
+    plugin->prepareToPlay(48000.0, 512);
+    pumpMessages();
+    const int latency = plugin->getLatencySamples();
+    ASSERT_EQ(latency, 2048);
+    plugin->getParameters()[2]->setValueNotifyingHost(1.0f); // "bypass": hear the original
+
+    const int blocks = 40;
+    const int total = blocks * 512;
+    std::vector<float> input(static_cast<std::size_t>(total)), output(static_cast<std::size_t>(total));
+    for (int i = 0; i < total; ++i)
+        input[static_cast<std::size_t>(i)] = 0.6f * static_cast<float>(std::sin(0.031 * i) * std::sin(0.0007 * i));
+
+    juce::AudioBuffer<float> buffer(std::max(plugin->getTotalNumInputChannels(), plugin->getTotalNumOutputChannels()),
+                                    512);
+    juce::MidiBuffer midi;
+    for (int block = 0; block < blocks; ++block) {
+        buffer.clear();
+        for (int channel = 0; channel < 2; ++channel)
+            buffer.copyFrom(channel, 0, input.data() + block * 512, 512);
+        plugin->processBlock(buffer, midi);
+        std::copy(buffer.getReadPointer(1), buffer.getReadPointer(1) + 512, output.data() + block * 512);
+    }
+    // The fade into bypass settles within about 1150 samples; from then on the output is the delayed input.
+    for (int i = latency + 2048; i < total; ++i)
+        ASSERT_FLOAT_EQ(output[static_cast<std::size_t>(i)], input[static_cast<std::size_t>(i - latency)]) << i;
+}
+
+TEST_F(HostedPlugin, StateSurvivesTheHostsSaveAndReload)
+{
+    auto& parameters = plugin->getParameters();
+    const float normalised[] = {1.0f, 7.0f / 11.0f, 1.0f, 27.0f / 175.0f, 0.0f, 1.0f, 2.0f / 3.0f, 0.0f};
+    for (int i = 0; i < 8; ++i)
+        parameters[i]->setValueNotifyingHost(normalised[i]);
+    pumpMessages();
+    juce::MemoryBlock state;
+    plugin->getStateInformation(state);
+    ASSERT_GT(state.getSize(), 0u);
+
+    juce::String error;
+    auto reloaded = formats.createPluginInstance(description, 48000.0, 512, error);
+    ASSERT_NE(reloaded, nullptr) << error;
+    reloaded->setStateInformation(state.getData(), static_cast<int>(state.getSize()));
+    pumpMessages();
+    for (int i = 0; i < 8; ++i)
+        EXPECT_NEAR(reloaded->getParameters()[i]->getValue(), normalised[i], 1e-6) << i;
 }

@@ -9,26 +9,14 @@ target_link_libraries(tolmar_plugin_tests PRIVATE TolmarVez tolmar_test_helpers 
 gtest_discover_tests(tolmar_plugin_tests DISCOVERY_TIMEOUT 120 PROPERTIES LABELS plugin)
 
 # Loads the built bundle through the framework's VST3 host, the way a DAW does.
-juce_add_console_app(tolmar_hosting_tests PRODUCT_NAME "tolmar_hosting_tests")
-target_sources(tolmar_hosting_tests PRIVATE
+add_executable(tolmar_hosting_tests
     ${CMAKE_CURRENT_SOURCE_DIR}/hosting/HostingTest.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/helpers/JuceTestMain.cpp
 )
 target_compile_definitions(tolmar_hosting_tests PRIVATE
-    JUCE_PLUGINHOST_VST3=1
-    JUCE_MODAL_LOOPS_PERMITTED=1
-    JUCE_WEB_BROWSER=0
-    JUCE_USE_CURL=0
-    JUCE_DISPLAY_SPLASH_SCREEN=0
-    JUCE_REPORT_APP_USAGE=0
-    JUCE_USE_FLAC=0
-    JUCE_USE_OGGVORBIS=0
     TOLMAR_VST3_BUNDLE="$<TARGET_FILE_DIR:TolmarVez_VST3>/../.."
     TOLMAR_WEBSITE="${TOLMAR_WEBSITE}")
-target_include_directories(tolmar_hosting_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/helpers
-    ${JUCE_MODULES_DIR}/juce_audio_processors/format_types/VST3_SDK)
-target_link_libraries(tolmar_hosting_tests PRIVATE
-    juce::juce_audio_processors juce::juce_gui_extra juce::juce_recommended_config_flags
-    GTest::gtest tolmar_sanitizers)
+target_include_directories(tolmar_hosting_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/helpers)
+target_link_libraries(tolmar_hosting_tests PRIVATE tolmar_vst3_host GTest::gtest)
 add_dependencies(tolmar_hosting_tests TolmarVez_VST3)
 gtest_discover_tests(tolmar_hosting_tests DISCOVERY_TIMEOUT 120 PROPERTIES LABELS hosting)

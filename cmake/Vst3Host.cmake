@@ -1,0 +1,32 @@
+# The framework's VST3 host compiled once into a static library, shared by the hosting tests and
+# tolmar-inspect. The modules are linked privately so their sources are not compiled again by each user;
+# users get the headers, the configuration and the link dependencies.
+add_library(tolmar_vst3_host STATIC ${CMAKE_CURRENT_LIST_DIR}/Vst3HostStub.cpp)
+set(TOLMAR_VST3_HOST_DEFINITIONS
+    JUCE_GLOBAL_MODULE_SETTINGS_INCLUDED=1
+    JUCE_STANDALONE_APPLICATION=1
+    JUCE_PLUGINHOST_VST3=1
+    JUCE_MODAL_LOOPS_PERMITTED=1
+    JUCE_WEB_BROWSER=0
+    JUCE_USE_CURL=0
+    JUCE_DISPLAY_SPLASH_SCREEN=0
+    JUCE_REPORT_APP_USAGE=0
+    JUCE_USE_FLAC=0
+    JUCE_USE_OGGVORBIS=0
+    JUCE_MODULE_AVAILABLE_juce_audio_basics=1
+    JUCE_MODULE_AVAILABLE_juce_audio_processors=1
+    JUCE_MODULE_AVAILABLE_juce_core=1
+    JUCE_MODULE_AVAILABLE_juce_data_structures=1
+    JUCE_MODULE_AVAILABLE_juce_events=1
+    JUCE_MODULE_AVAILABLE_juce_graphics=1
+    JUCE_MODULE_AVAILABLE_juce_gui_basics=1
+    JUCE_MODULE_AVAILABLE_juce_gui_extra=1)
+target_compile_definitions(tolmar_vst3_host PUBLIC ${TOLMAR_VST3_HOST_DEFINITIONS})
+target_include_directories(tolmar_vst3_host PUBLIC ${JUCE_MODULES_DIR}
+    ${JUCE_MODULES_DIR}/juce_audio_processors/format_types/VST3_SDK)
+target_link_libraries(tolmar_vst3_host
+    PRIVATE juce::juce_audio_processors juce::juce_gui_extra juce::juce_recommended_config_flags
+    PUBLIC tolmar_sanitizers)
+# Debian's framework takes PNG and JPEG from the system; the private link above does not pass them on.
+pkg_check_modules(TOLMAR_IMAGE_LIBS REQUIRED IMPORTED_TARGET libpng libjpeg)
+target_link_libraries(tolmar_vst3_host PUBLIC PkgConfig::TOLMAR_IMAGE_LIBS)

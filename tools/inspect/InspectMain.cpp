@@ -1,0 +1,87 @@
+// tolmar-inspect [BUNDLE.vst3]: loads a VST3 bundle through the framework's VST3 host, as a DAW does,
+// and prints what the host sees: identity, buses, parameters, latency per sample rate.
+#include <juce_audio_processors/juce_audio_processors.h>
+
+#include <iostream>
+
+namespace {
+
+juce::String defaultBundle()
+{
+    return juce::File::getSpecialLocation(juce::File::userHomeDirectory)
+        .getChildFile(".vst3")
+        .getChildFile("Tolmar Vez.vst3")
+        .getFullPathName();
+}
+
+void printBuses(juce::AudioPluginInstance& plugin, bool isInput)
+{
+    for (int index = 0; index < plugin.getBusCount(isInput); ++index) {
+        const auto* bus = plugin.getBus(isInput, index);
+        std::cout << "  " << (isInput ? "in " : "out") << " " << index << ": \"" << bus->getName() << "\" "
+                  << bus->getCurrentLayout().getDescription() << (bus->isEnabled() ? "" : " (disabled)") << "\n";
+    }
+}
+
+int inspect(const juce::String& bundlePath)
+{
+    if (!juce::File(bundlePath).exists()) {
+        std::cerr << "tolmar-inspect: no bundle at " << bundlePath << "\n";
+        return 1;
+    }
+    juce::AudioPluginFormatManager formats;
+    formats.addFormat(new juce::VST3PluginFormat());
+    juce::OwnedArray<juce::PluginDescription> found;
+    formats.getFormat(0)->findAllTypesForFile(found, bundlePath);
+    if (found.isEmpty()) {
+        std::cerr << "tolmar-inspect: " << bundlePath << " holds no VST3 plug-in a host can load\n";
+        return 1;
+    }
+
+    for (const auto* description : found) {
+        juce::String error;
+        auto plugin = formats.createPluginInstance(*description, 48000.0, 512, error);
+        if (plugin == nullptr) {
+            std::cerr << "tolmar-inspect: cannot instantiate " << description->name << ": " << error << "\n";
+            return 1;
+        }
+        std::cout << description->name << " " << description->version << " by " << description->manufacturerName
+                  << "\n  format " << description->pluginFormatName << ", category " << description->category
+                  << ", " << (description->isInstrument ? "instrument" : "effect") << "\n  file "
+                  << description->fileOrIdentifier << "\n";
+        printBuses(*plugin, true);
+        printBuses(*plugin, false);
+        std::cout << "  MIDI in " << (plugin->acceptsMidi() ? "yes" : "no") << ", MIDI out "
+                  << (plugin->producesMidi() ? "yes" : "no") << ", tail " << plugin->getTailLengthSeconds()
+                  << " s, editor " << (plugin->hasEditor() ? "yes" : "no") << "\n";
+
+        const auto& parameters = plugin->getParameters();
+        std::cout << "  " << parameters.size() << " parameters:\n";
+        for (auto* parameter : parameters)
+            std::cout << "    " << parameter->getName(64) << " = " << parameter->getCurrentValueAsText() << " ("
+                      << parameter->getNumSteps() << " steps)\n";
+
+        std::cout << "  latency:";
+        for (const double rate : {44100.0, 48000.0, 96000.0}) {
+            plugin->setRateAndBufferSizeDetails(rate, 512);
+            plugin->prepareToPlay(rate, 512);
+            // The host learns a latency change through the message loop.
+            juce::MessageManager::getInstance()->runDispatchLoopUntil(50);
+            std::cout << " " << plugin->getLatencySamples() << " samples at " << rate / 1000.0 << " kHz;";
+            plugin->releaseResources();
+        }
+        std::cout << "\n";
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const juce::ScopedJuceInitialiser_GUI framework;
+    const juce::String bundlePath = argc > 1 ? juce::String::fromUTF8(argv[1]) : defaultBundle();
+    const int result = inspect(bundlePath);
+    juce::DeletedAtShutdown::deleteAll();
+    return result;
+}
