@@ -58,3 +58,6 @@ set(TOLMAR_VST3_BUNDLE "$<TARGET_FILE_DIR:TolmarVez_VST3>/../../../Tolmar Vez.vs
 
 include(Vst3Host)
 add_subdirectory(tools/inspect)
+
+# The offline renderer, built on the same processor.
+add_subdirectory(tools/render)

@@ -1,0 +1,200 @@
+#include "render/Renderer.h"
+
+#include "Processor.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+namespace tolmar::render {
+
+namespace {
+
+void setRaw(TolmarProcessor& processor, const char* id, float raw)
+{
+    if (auto* parameter = processor.parameters.getParameter(id))
+        parameter->setValueNotifyingHost(parameter->convertTo0to1(raw));
+}
+
+// The same writes as the editor's single effect list: only what the mode needs, mastering first.
+void selectMode(TolmarProcessor& processor, Mode mode)
+{
+    if (mode == Mode::master) {
+        setRaw(processor, "mastering", 1.0f);
+        return;
+    }
+    setRaw(processor, "mastering", 0.0f);
+    switch (mode) {
+    case Mode::mosquito:
+    case Mode::dizzyMosquito:
+        setRaw(processor, "effect", 0.0f);
+        setRaw(processor, "wobble", mode == Mode::dizzyMosquito ? 1.0f : 0.0f);
+        break;
+    case Mode::satanic:
+        setRaw(processor, "effect", 1.0f);
+        break;
+    default:
+        setRaw(processor, "effect", 2.0f);
+        setRaw(processor, "vocalStyle", static_cast<float>(mode == Mode::trapDefault ? 0 : static_cast<int>(mode) - 3));
+        break;
+    }
+}
+
+juce::AudioChannelSet channelSet(int channels)
+{
+    return channels == 1 ? juce::AudioChannelSet::mono() : juce::AudioChannelSet::stereo();
+}
+
+float peakOf(const AudioData& data)
+{
+    float peak = 0.0f;
+    for (const auto& channel : data.channels)
+        for (const float sample : channel)
+            peak = std::max(peak, std::fabs(sample));
+    return peak;
+}
+
+} // namespace
+
+bool looksLikeSavedState(const std::vector<char>& bytes)
+{
+    if (bytes.empty() || bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
+        return false;
+    const auto xml = juce::AudioProcessor::getXmlFromBinary(bytes.data(), static_cast<int>(bytes.size()));
+    return xml != nullptr && xml->hasTagName("TolmarVoz");
+}
+
+bool render(const RenderJob& job, RenderResult& result, std::string& error)
+{
+    const AudioData& voice = *job.voice;
+    const int voiceChannels = voice.numChannels();
+    const int beatChannels = job.beat != nullptr ? job.beat->numChannels() : 0;
+    if (voiceChannels < 1 || voiceChannels > 2) {
+        error = "unsupported channel count " + std::to_string(voiceChannels) + " in the voice (mono or stereo)";
+        return false;
+    }
+    if (job.beat != nullptr) {
+        if (beatChannels < 1 || beatChannels > 2) {
+            error = "unsupported channel count " + std::to_string(beatChannels) + " in the beat (mono or stereo)";
+            return false;
+        }
+        if (job.beat->sampleRate != voice.sampleRate) {
+            error = "the beat's sample rate (" + std::to_string(static_cast<long>(job.beat->sampleRate))
+                    + " Hz) differs from the voice's (" + std::to_string(static_cast<long>(voice.sampleRate)) + " Hz)";
+            return false;
+        }
+    }
+    if (!job.state.empty() && !looksLikeSavedState(job.state)) {
+        error = "the state file is not a saved Tolmar Vez state";
+        return false;
+    }
+
+    TolmarProcessor processor;
+    juce::AudioProcessor::BusesLayout layout;
+    layout.inputBuses.add(channelSet(voiceChannels));
+    layout.inputBuses.add(beatChannels > 0 ? channelSet(beatChannels) : juce::AudioChannelSet::disabled());
+    layout.outputBuses.add(channelSet(voiceChannels));
+    if (!processor.setBusesLayout(layout)) {
+        error = "the processor refuses this bus layout";
+        return false;
+    }
+
+    const int block = std::max(1, job.block);
+    processor.setRateAndBufferSizeDetails(voice.sampleRate, block);
+    processor.prepareToPlay(voice.sampleRate, block);
+    if (!processor.isConfigurationSupported()) {
+        error = "unsupported sample rate " + std::to_string(static_cast<long>(std::lround(voice.sampleRate)))
+                + " Hz (8000 to 384000 Hz)";
+        return false;
+    }
+
+    // A loaded state comes first; the command line then overrides what it names, as a user would after
+    // reopening a project.
+    if (!job.state.empty())
+        processor.setStateInformation(job.state.data(), static_cast<int>(job.state.size()));
+    if (job.mode)
+        selectMode(processor, *job.mode);
+    if (job.root)
+        setRaw(processor, "root", static_cast<float>(*job.root));
+    if (job.tuningSource)
+        setRaw(processor, "tuningSource", static_cast<float>(*job.tuningSource));
+    if (job.bypass)
+        setRaw(processor, "bypass", 1.0f);
+
+    const int latency = processor.getLatencySamples();
+    const auto frames = static_cast<std::int64_t>(voice.numFrames());
+    // The input followed by latency() samples of silence: enough to flush everything that lines up with it.
+    const std::int64_t total = frames + latency;
+    const std::int64_t skip = job.keepLatency ? 0 : latency;
+
+    result = RenderResult{};
+    result.mode = processor.effectiveMode();
+    result.latency = latency;
+    result.inputPeak = peakOf(voice);
+    result.output.sampleRate = voice.sampleRate;
+    result.output.channels.assign(static_cast<std::size_t>(voiceChannels),
+                                  std::vector<float>(static_cast<std::size_t>(total - skip), 0.0f));
+    result.keyAnalysed = beatChannels > 0 && isTunedMode(result.mode)
+                         && processor.parameters.getRawParameterValue("tuningSource")->load() > 0.5f;
+
+    // The framework's process buffer: main bus channels first, then the side-chain's.
+    juce::AudioBuffer<float> buffer(voiceChannels + beatChannels, block);
+    juce::MidiBuffer midi;
+    double processingSeconds = 0.0;
+    int previousStage = -1;
+
+    for (std::int64_t start = 0; start < total; start += block) {
+        const int n = static_cast<int>(std::min<std::int64_t>(block, total - start));
+        buffer.clear();
+        const auto fill = [&](const AudioData& source, int firstChannel) {
+            const auto available = static_cast<std::int64_t>(source.numFrames());
+            if (start >= available)
+                return;
+            const int count = static_cast<int>(std::min<std::int64_t>(n, available - start));
+            for (int ch = 0; ch < source.numChannels(); ++ch)
+                buffer.copyFrom(firstChannel + ch, 0, source.channels[static_cast<std::size_t>(ch)].data() + start,
+                                count);
+        };
+        fill(voice, 0);
+        if (job.beat != nullptr)
+            fill(*job.beat, voiceChannels);
+
+        juce::AudioBuffer<float> view(buffer.getArrayOfWritePointers(), buffer.getNumChannels(), n);
+        const auto t0 = std::chrono::steady_clock::now();
+        processor.processBlock(view, midi);
+        processingSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+
+        const int stage = processor.beatStage.load();
+        if (previousStage < 0 && stage == 3 && processor.beatKey.load() >= 0)
+            result.keyFromState = true; // fixed at the first block: nothing was heard yet
+        else if (result.keyFoundSeconds < 0 && !result.keyFromState && stage >= 2 && previousStage < 2)
+            result.keyFoundSeconds = static_cast<double>(start + n) / voice.sampleRate;
+        previousStage = stage;
+
+        for (int i = 0; i < n; ++i) {
+            const std::int64_t at = start + i - skip;
+            if (at < 0)
+                continue;
+            for (int ch = 0; ch < voiceChannels; ++ch)
+                result.output.channels[static_cast<std::size_t>(ch)][static_cast<std::size_t>(at)] =
+                    view.getSample(ch, i);
+        }
+        if (job.progress)
+            job.progress(static_cast<double>(start + n) / static_cast<double>(total));
+    }
+
+    result.key = processor.beatKey.load();
+    result.stage = processor.beatStage.load();
+    result.beatProgress = processor.beatProgress.load();
+    result.outputPeak = peakOf(result.output);
+    result.realTimeFactor =
+        processingSeconds > 0.0 ? static_cast<double>(total) / voice.sampleRate / processingSeconds : 0.0;
+
+    juce::MemoryBlock saved;
+    processor.getStateInformation(saved);
+    const auto* bytes = static_cast<const char*>(saved.getData());
+    result.state.assign(bytes, bytes + saved.getSize());
+    return true;
+}
+
+} // namespace tolmar::render
