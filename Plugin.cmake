@@ -23,7 +23,10 @@ juce_add_plugin(TolmarVez
 
 set(TOLMAR_PLUGIN_SOURCES
     Source/Processor.cpp
+    Source/Editor.cpp
+    Source/TolmarLook.cpp
     Source/i18n/LanguageNames.cpp
+    Source/i18n/LanguageTables.cpp
 )
 target_sources(TolmarVez PRIVATE ${TOLMAR_PLUGIN_SOURCES})
 # Our warnings for our files only: the framework's module sources compile in the same target.
@@ -52,6 +55,9 @@ target_link_libraries(TolmarVez
         juce::juce_audio_processors
         juce::juce_gui_extra
         juce::juce_recommended_config_flags)
+
+# The editor's text tables and pictures, compiled in.
+include(EditorResources)
 
 # Where DAWs look for VST3 bundles on Linux.
 set(TOLMAR_VST3_BUNDLE "$<TARGET_FILE_DIR:TolmarVez_VST3>/../../../Tolmar Vez.vst3")

@@ -1,5 +1,7 @@
 #include "Processor.h"
 
+#include "Editor.h"
+
 #include "i18n/LanguageNames.h"
 
 #include <algorithm>
@@ -170,7 +172,7 @@ double TolmarProcessor::getTailLengthSeconds() const { return 3.5; }
 bool TolmarProcessor::acceptsMidi() const { return false; }
 bool TolmarProcessor::producesMidi() const { return false; }
 
-juce::AudioProcessorEditor* TolmarProcessor::createEditor() { return new juce::GenericAudioProcessorEditor(*this); }
+juce::AudioProcessorEditor* TolmarProcessor::createEditor() { return new TolmarEditor(*this); }
 bool TolmarProcessor::hasEditor() const { return true; }
 
 int TolmarProcessor::getNumPrograms() { return 1; }

@@ -269,3 +269,61 @@ TEST_F(HostedPlugin, StateSurvivesTheHostsSaveAndReload)
     for (int i = 0; i < 8; ++i)
         EXPECT_NEAR(reloaded->getParameters()[i]->getValue(), normalised[i], 1e-6) << i;
 }
+
+// A bare X server (Xvfb without a window manager) lacks the window-manager atoms that the framework only looks up
+// and never creates, and setting a window property with a missing atom fails with BadAtom. A desktop always has
+// them; create them before either copy of the framework (ours and the plug-in's) opens its display, so a window
+// opens as it would there. The connection stays open: a bare server resets, forgetting its atoms, when its last
+// client leaves. Returns false without a display.
+bool internWindowManagerAtoms()
+{
+    void* x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+    if (x11 == nullptr)
+        return false;
+    using OpenDisplay = void* (*)(const char*);
+    using InternAtom = unsigned long (*)(void*, const char*, int);
+    auto openDisplay = reinterpret_cast<OpenDisplay>(dlsym(x11, "XOpenDisplay"));
+    auto internAtom = reinterpret_cast<InternAtom>(dlsym(x11, "XInternAtom"));
+    if (openDisplay == nullptr || internAtom == nullptr)
+        return false;
+    void* display = openDisplay(nullptr);
+    if (display == nullptr)
+        return false;
+    for (const char* name : {"WM_PROTOCOLS", "WM_TAKE_FOCUS", "WM_DELETE_WINDOW", "WM_CHANGE_STATE", "WM_STATE",
+                             "_NET_WM_PING", "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_NORMAL",
+                             "_NET_WM_WINDOW_TYPE_COMBO", "_NET_WM_STATE", "_NET_WM_STATE_HIDDEN",
+                             "_NET_WM_STATE_FULLSCREEN", "_NET_WM_ALLOWED_ACTIONS", "_NET_FRAME_EXTENTS",
+                             "_NET_WORKAREA", "_MOTIF_WM_HINTS", "_WIN_HINTS", "KWM_WIN_DECORATION",
+                             "_KDE_NET_WM_WINDOW_TYPE_OVERRIDE"})
+        internAtom(display, name, 0);
+    return true;
+}
+
+const bool windowManagerAtomsReady = internWindowManagerAtoms();
+
+TEST_F(HostedPlugin, OpensItsEditorInARealWindowAtTheDefaultSizeAndClosesIt)
+{
+    ASSERT_TRUE(windowManagerAtomsReady) << "no X display: run under xvfb-run -a";
+    std::unique_ptr<juce::AudioProcessorEditor> editor(plugin->createEditorIfNeeded());
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->getWidth(), 920);
+    EXPECT_EQ(editor->getHeight(), 670);
+
+    // A plain top-level window, as a host's plug-in window: no framework title bar or decorations.
+    editor->setVisible(true);
+    editor->addToDesktop(0);
+    pumpMessages(300);
+    ASSERT_NE(editor->getPeer(), nullptr);
+    EXPECT_TRUE(editor->isShowing());
+    EXPECT_EQ(editor->getWidth(), 920);
+    EXPECT_EQ(editor->getHeight(), 670);
+
+    // A host resize reaches the plug-in's layout.
+    editor->setSize(739, 640);
+    pumpMessages(100);
+    EXPECT_EQ(editor->getWidth(), 739);
+
+    // Closing: the host deletes its window, which detaches the plug-in's view and deletes the plug-in's editor.
+    editor.reset();
+    pumpMessages(50);
+}

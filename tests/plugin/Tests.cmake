@@ -4,6 +4,8 @@ add_executable(tolmar_plugin_tests
     ${CMAKE_CURRENT_LIST_DIR}/CallbackTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/StateTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SoakTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/EditorTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/EditorScreenshots.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/helpers/JuceTestMain.cpp
 )
 target_link_libraries(tolmar_plugin_tests PRIVATE TolmarVez tolmar_test_helpers GTest::gtest tolmar_warnings)

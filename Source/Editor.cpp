@@ -1,0 +1,412 @@
+#include "Editor.h"
+
+#include "i18n/LanguageNames.h"
+#include "i18n/LanguageTables.h"
+
+#include <TolmarArt.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int minimumWidth = 580;
+constexpr int minimumHeight = 590;
+constexpr int maximumWidth = 1400;
+constexpr int maximumHeight = 1000;
+constexpr int wideFromWidth = 740;
+
+juce::String text(const char* utf8) { return juce::String::fromUTF8(utf8); }
+
+void setUpTextArea(juce::TextEditor& area, juce::Colour textColour)
+{
+    area.setReadOnly(true);
+    area.setMultiLine(true, true);
+    area.setScrollbarsShown(true);
+    area.setPopupMenuEnabled(false);
+    area.setCaretVisible(false);
+    area.setIndents(0, 0);
+    area.setColour(juce::TextEditor::backgroundColourId, paletteBackground);
+    area.setColour(juce::TextEditor::outlineColourId, paletteBackground);
+    area.setColour(juce::TextEditor::focusedOutlineColourId, paletteAccent);
+    area.setColour(juce::TextEditor::textColourId, textColour);
+}
+
+// What the host reads as the product's version and format, for the footer line.
+juce::String footerText(const juce::AudioProcessor& processor)
+{
+    juce::String footer = "v" JucePlugin_VersionString;
+    if (processor.wrapperType != juce::AudioProcessor::wrapperType_Undefined)
+        footer << juce::String::fromUTF8(" \xc2\xb7 ")
+               << juce::AudioProcessor::getWrapperTypeDescription(processor.wrapperType);
+    return footer;
+}
+
+} // namespace
+
+TolmarEditor::TolmarEditor(TolmarProcessor& owner)
+    : juce::AudioProcessorEditor(owner),
+      urlLauncher([](const juce::URL& url) { return url.launchInDefaultBrowser(); }),
+      processor(owner),
+      tooltipWindow(this, 500),
+      brandImage(juce::ImageCache::getFromMemory(TolmarArt::brand_png, TolmarArt::brand_pngSize)),
+      badgeImage(juce::ImageCache::getFromMemory(TolmarArt::approved_png, TolmarArt::approved_pngSize))
+{
+    auto& parameters = processor.parameters;
+    // The boxes are still empty: the attachments select nothing yet; the boxes are synchronised below.
+    rootAttachment = std::make_unique<juce::AudioProcessorValueTreeState::ComboBoxAttachment>(parameters, "root",
+                                                                                               rootBox);
+    languageAttachment = std::make_unique<juce::AudioProcessorValueTreeState::ComboBoxAttachment>(
+        parameters, "language", languageBox);
+    sourceAttachment = std::make_unique<juce::AudioProcessorValueTreeState::ComboBoxAttachment>(
+        parameters, "tuningSource", sourceBox);
+    bypassAttachment = std::make_unique<juce::AudioProcessorValueTreeState::ButtonAttachment>(parameters, "bypass",
+                                                                                               hearOriginalButton);
+
+    shownMode = -1;
+    languageIndex = -1;
+    setLookAndFeel(&look);
+
+    for (juce::Component* child : std::initializer_list<juce::Component*>{
+             &effectBox, &rootBox, &languageBox, &effectCaption, &rootCaption, &languageCaption, &descriptionText,
+             &privacyText, &creditText, &hearOriginalButton, &websiteButton, &sourceBox, &sourceCaption, &beatText,
+             &reanalyzeButton})
+        addAndMakeVisible(child);
+
+    effectBox.addItemList({"Mosquito", text("Satánico"), "Trap default", "Mosquito mareado", "Cumbia",
+                           text("Reggaetón"), "Ultra editado", "Master Tolmar"},
+                          1);
+    sourceBox.addItemList({"Manual", "Beat"}, 1);
+    rootBox.addItemList({"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"}, 1);
+    for (int i = 0; i < tolmar::languageCount; ++i)
+        languageBox.addItem(text(tolmar::languageName(i)), i + 1);
+    effectBox.setSelectedId(1, juce::dontSendNotification);
+    rootBox.setSelectedId(1, juce::dontSendNotification);
+    languageBox.setSelectedId(1, juce::dontSendNotification);
+
+    hearOriginalButton.setClickingTogglesState(true);
+    websiteButton.onClick = [this] { urlLauncher(juce::URL(TOLMAR_WEBSITE)); };
+    effectBox.onChange = [this] {
+        writeEffectParameters(effectBox.getSelectedItemIndex());
+        refreshText();
+    };
+    sourceBox.onChange = [this] { refreshText(); };
+    reanalyzeButton.onClick = [this] {
+        processor.reanalyzeBeat();
+        refreshBeat();
+    };
+    languageBox.onChange = [this] { refreshText(); };
+
+    setUpTextArea(descriptionText, paletteText);
+    setUpTextArea(privacyText, paletteMutedText);
+    setUpTextArea(creditText, paletteText);
+    setUpTextArea(beatText, paletteMutedText);
+    creditText.setJustification(juce::Justification::centred);
+    reanalyzeButton.setButtonText(juce::String::fromUTF8("\xe2\x86\xbb"));
+    applyFonts();
+    for (auto* box : {&effectBox, &rootBox, &languageBox, &sourceBox})
+        box->setWantsKeyboardFocus(true);
+    effectBox.setComponentID("effect");
+    rootBox.setComponentID("root");
+    languageBox.setComponentID("language");
+    sourceBox.setComponentID("tuning-source");
+    beatText.setComponentID("beat-status");
+    hearOriginalButton.setComponentID("original");
+    websiteButton.setComponentID("website");
+    reanalyzeButton.setComponentID("reanalyze");
+
+    setResizable(true, true);
+    setResizeLimits(minimumWidth, minimumHeight, maximumWidth, maximumHeight);
+    setSize(920, 670);
+
+    const auto rawIndex = [&parameters](const char* id) {
+        return static_cast<int>(parameters.getRawParameterValue(id)->load());
+    };
+    sourceBox.setSelectedItemIndex(rawIndex("tuningSource"), juce::dontSendNotification);
+    effectBox.setSelectedItemIndex(static_cast<int>(processor.effectiveMode()), juce::dontSendNotification);
+    languageBox.setSelectedItemIndex(rawIndex("language"), juce::dontSendNotification);
+    rootBox.setSelectedItemIndex(rawIndex("root"), juce::dontSendNotification);
+
+    refreshText();
+    startTimerHz(15);
+}
+
+TolmarEditor::~TolmarEditor()
+{
+    stopTimer();
+    setLookAndFeel(nullptr);
+}
+
+void TolmarEditor::setUiState(int effectItem, int language)
+{
+    effectBox.setSelectedItemIndex(std::clamp(effectItem, 0, 7), juce::sendNotificationSync);
+    languageBox.setSelectedItemIndex(std::clamp(language, 0, tolmar::languageCount - 1), juce::sendNotificationSync);
+    refreshText();
+}
+
+void TolmarEditor::writeEffectParameters(int item)
+{
+    item = std::clamp(item, 0, 7);
+    const auto write = [this](const char* id, float plainValue) {
+        auto* parameter = processor.parameters.getParameter(id);
+        parameter->beginChangeGesture();
+        parameter->setValueNotifyingHost(parameter->convertTo0to1(plainValue));
+        parameter->endChangeGesture();
+    };
+    write("mastering", item == 7 ? 1.0f : 0.0f);
+    // "Master Tolmar" leaves the voice effect as it was, so switching mastering off brings it back.
+    if (item == 7)
+        return;
+    const float effectChoice = item < 4 ? (item == 3 ? 0.0f : static_cast<float>(item)) : 2.0f;
+    const float wobble = item == 3 ? 1.0f : 0.0f;
+    const float vocalStyle = item < 4 ? 0.0f : static_cast<float>(item - 3);
+    write("effect", effectChoice);
+    write("wobble", wobble);
+    write("vocalStyle", vocalStyle);
+}
+
+void TolmarEditor::timerCallback()
+{
+    const int mode = static_cast<int>(processor.effectiveMode());
+    if (mode != shownMode) {
+        effectBox.setSelectedItemIndex(mode, juce::dontSendNotification);
+        refreshText();
+    }
+    refreshBeat();
+    repaint(meterArea);
+}
+
+void TolmarEditor::applyFonts()
+{
+    for (auto* caption : {&effectCaption, &rootCaption, &languageCaption, &sourceCaption})
+        caption->setFont(look.body(15.0f));
+    const auto fontFor = [this](juce::TextEditor& area, float height) {
+        area.setFont(look.body(height));
+        area.applyFontToAllText(look.body(height), true);
+    };
+    fontFor(descriptionText, 17.0f);
+    fontFor(privacyText, 13.0f);
+    fontFor(creditText, 18.0f);
+    fontFor(beatText, 13.0f);
+}
+
+void TolmarEditor::refreshText()
+{
+    shownMode = std::clamp(effectBox.getSelectedItemIndex(), 0, 7);
+    languageIndex = std::clamp(languageBox.getSelectedItemIndex(), 0, tolmar::languageCount - 1);
+    const auto& row = tolmar::languageText(languageIndex);
+
+    // The face can change with the script; controls drawn by the look pick it up through a look change.
+    const juce::String previousFace = look.faceName();
+    look.useLanguage(languageIndex);
+    applyFonts();
+    if (look.faceName() != previousFace)
+        sendLookAndFeelChange();
+
+    effectBox.changeItemText(1, text(row.effectMosquito));
+    effectBox.changeItemText(2, text(row.effectSatanic));
+    effectBox.changeItemText(4, text(row.effectDizzyMosquito));
+    effectBox.changeItemText(5, text(row.effectCumbia));
+    effectBox.changeItemText(6, text(row.effectReggaeton));
+    effectBox.changeItemText(7, text(row.effectUltraEdited));
+    effectBox.changeItemText(8, text(row.effectMaster));
+    effectBox.setSelectedItemIndex(shownMode, juce::dontSendNotification);
+
+    effectCaption.setText(text(row.effectLabel), juce::dontSendNotification);
+    rootCaption.setText(text(row.rootLabel), juce::dontSendNotification);
+    languageCaption.setText(text(row.languageLabel), juce::dontSendNotification);
+    effectBox.setTitle(effectCaption.getText());
+    rootBox.setTitle(rootCaption.getText());
+    languageBox.setTitle(languageCaption.getText());
+
+    const int source = sourceBox.getSelectedItemIndex();
+    const bool tuned = tolmar::isTunedMode(static_cast<tolmar::Mode>(shownMode));
+    const bool beatTuning = source == 1;
+    descriptionText.setText(text(beatTuning && shownMode == 2 ? row.descTrapDefaultBeat
+                                                              : tolmar::modeDescription(row, shownMode)),
+                            false);
+
+    sourceBox.changeItemText(1, text(row.tuningManual));
+    sourceBox.changeItemText(2, text(row.tuningBeat));
+    sourceBox.setSelectedItemIndex(source, juce::dontSendNotification);
+    sourceCaption.setText(text(row.tuningSourceLabel), juce::dontSendNotification);
+    sourceBox.setTitle(sourceCaption.getText());
+
+    reanalyzeButton.setTitle(text(row.analyzeAgain));
+    reanalyzeButton.setTooltip(text(row.analyzeAgain));
+
+    sourceBox.setVisible(tuned);
+    sourceCaption.setVisible(tuned);
+    beatText.setVisible(tuned && beatTuning);
+    reanalyzeButton.setVisible(tuned && beatTuning);
+
+    hearOriginalButton.setButtonText(text(row.hearOriginal));
+    websiteButton.setButtonText(text(row.visitWebsite));
+
+    privacyText.setText(text(row.privacyNote) + " " + text(tolmar::languageNotices[languageIndex]), false);
+    creditText.setText(text(tolmar::studioCredits[languageIndex]), false);
+    creditText.setTitle(creditText.getText());
+    descriptionText.setTitle(descriptionText.getText());
+    privacyText.setTitle(privacyText.getText());
+
+    const auto justification =
+        tolmar::isRightToLeft(languageIndex) ? juce::Justification::topRight : juce::Justification::topLeft;
+    for (auto* area : {&descriptionText, &privacyText, &beatText})
+        area->setJustification(justification);
+    for (auto* caption : {&effectCaption, &rootCaption, &languageCaption, &sourceCaption})
+        caption->setJustificationType(justification);
+
+    rootBox.setVisible(tuned);
+    rootCaption.setVisible(tuned);
+
+    refreshBeat();
+    resized();
+    repaint();
+}
+
+void TolmarEditor::refreshBeat()
+{
+    const auto& row = tolmar::languageText(languageIndex);
+    const int stage = processor.beatStage.load();
+    const int key = processor.beatKey.load();
+
+    juce::String status;
+    if (stage == 3 && key >= 0) {
+        status << text(row.estimatedKey) << ": " << rootBox.getItemText(key % 12) << " "
+               << text(key > 11 ? row.majorWord : row.minorWord) << ". " << text(row.beatKeyLocked);
+    } else if (stage == 1) {
+        const float progress = processor.beatProgress.load();
+        status << text(row.beatAnalysing) << " " << juce::String(static_cast<int>(progress * 100.0f)) << "%";
+    } else if (stage == 2) {
+        status = text(row.beatNoClearKey);
+    } else {
+        status = text(row.beatHintConnect);
+    }
+
+    // Most ticks change nothing; only a new status touches the text area.
+    if (status != beatText.getText()) {
+        beatText.setText(status, false);
+        beatText.setTitle(status);
+    }
+}
+
+void TolmarEditor::resized()
+{
+    const int width = getWidth();
+    const int height = getHeight();
+    const bool wide = width >= wideFromWidth;
+
+    const int column = wide ? width * 42 / 100 : 160;
+    const int usable = width - column - 24;
+    const int full = width - column;
+
+    brandArea = wide ? juce::Rectangle<int>(20, 132, width * 40 / 100 - 25, height - 350)
+                     : juce::Rectangle<int>(8, 132, 144, height - 350);
+    badgeArea = wide ? juce::Rectangle<int>(24, height - 240, width * 37 / 100 - 20, 88)
+                     : juce::Rectangle<int>(24, height - 240, 120, 50);
+
+    const int languageBlock = std::min(width / 2, 352);
+    languageCaption.setBounds(width - languageBlock + 8, 16, languageBlock - 32, 22);
+    languageBox.setBounds(width - languageBlock + 8, 40, languageBlock - 32, 40);
+
+    juce::Rectangle<int> stack(column, 140, usable, height - 300);
+    effectCaption.setBounds(stack.removeFromTop(24));
+    effectBox.setBounds(stack.removeFromTop(48));
+    stack.removeFromTop(12);
+    const int descriptionHeight = height < 638 ? 36 : std::min(height, 670) - 602;
+    descriptionText.setBounds(stack.removeFromTop(descriptionHeight));
+
+    const int sourceWidth = std::min(usable, (full - 36) / 2);
+    const int gap = std::min(usable - sourceWidth, 12);
+    auto captionRow = stack.removeFromTop(24);
+    sourceCaption.setBounds(captionRow.removeFromLeft(sourceWidth));
+    captionRow.removeFromLeft(gap);
+    rootCaption.setBounds(captionRow);
+    auto boxRow = stack.removeFromTop(40);
+    sourceBox.setBounds(boxRow.removeFromLeft(sourceWidth));
+    boxRow.removeFromLeft(gap);
+    rootBox.setBounds(boxRow);
+    stack.removeFromTop(4);
+    auto beatRow = stack.removeFromTop(32);
+    reanalyzeButton.setBounds(beatRow.removeFromRight(std::min(usable, 40)));
+    beatRow.removeFromRight(std::min(beatRow.getWidth(), 8));
+    beatText.setBounds(beatRow);
+
+    meterArea = {column, height - 226, usable, 48};
+    privacyText.setBounds(column, height - 174, usable, 40);
+    const int buttonWidth = (full - 40) / 2;
+    hearOriginalButton.setBounds(column, height - 122, buttonWidth, 44);
+    websiteButton.setBounds(column + buttonWidth + 16, height - 122, buttonWidth, 44);
+    creditText.setBounds(24, height - 46, width - 48, 40);
+
+    if (tolmar::isRightToLeft(languageIndex)) {
+        const auto mirrored = [width](juce::Rectangle<int> r) { return r.withX(width - r.getRight()); };
+        // The framework's corner resizer is left alone: the framework puts it back bottom-right after every size
+        // change, so mirroring it here would only make it jump between corners.
+        for (auto* child : getChildren())
+            if (dynamic_cast<juce::ResizableCornerComponent*>(child) == nullptr)
+                child->setBounds(mirrored(child->getBounds()));
+        brandArea = mirrored(brandArea);
+        badgeArea = mirrored(badgeArea);
+        meterArea = mirrored(meterArea);
+    }
+}
+
+void TolmarEditor::paint(juce::Graphics& g)
+{
+    const int width = getWidth();
+    const int height = getHeight();
+    const bool rtl = tolmar::isRightToLeft(languageIndex);
+    const auto& row = tolmar::languageText(languageIndex);
+
+    g.fillAll(paletteBackground);
+
+    const auto bounds = getLocalBounds().toFloat();
+    g.setColour(paletteFrame);
+    g.drawRoundedRectangle(bounds.reduced(2.0f), 8.0f, 3.0f); // reduced() keeps the size at or above 0
+    g.setColour(palettePanel);
+    g.drawRoundedRectangle(bounds.reduced(5.0f), 6.0f, 1.0f);
+
+    // The title ends 24 pixels before the language block.
+    const int titleWidth = width - std::min(width / 2, 352) - 40;
+    g.setColour(paletteText);
+    g.setFont(look.title(width < wideFromWidth ? 36.0f : 46.0f));
+    g.drawText("Tolmar Vez", rtl ? width - titleWidth - 24 : 24, 24, titleWidth, 62,
+               rtl ? juce::Justification::centredRight : juce::Justification::centredLeft, true);
+
+    // Footer: version and format in the band between the buttons (bottom at H - 78) and the credit (top at
+    // H - 46), so it never meets either; it stays on the left in every language, like the rule.
+    g.setColour(paletteMutedText);
+    g.setFont(look.body(14.0f));
+    g.drawText(footerText(processor), 24, height - 72, std::max(width - 48, 0), 20,
+               juce::Justification::centredLeft, true);
+
+    g.setColour(paletteLine);
+    g.fillRect(28, 123, std::max(width - 56, 0), 1);
+
+    g.drawImageWithin(brandImage, brandArea.getX(), brandArea.getY(), brandArea.getWidth(), brandArea.getHeight(),
+                      juce::RectanglePlacement::centred, false);
+    g.drawImageWithin(badgeImage, badgeArea.getX(), badgeArea.getY(), badgeArea.getWidth(), badgeArea.getHeight(),
+                      juce::RectanglePlacement::centred, false);
+
+    // Meters: label column on the left, bar on the right, in every language.
+    g.setFont(look.body(13.0f));
+    const int labelWidth = std::min(meterArea.getWidth(), 78);
+    const int barX = meterArea.getX() + labelWidth;
+    const int barWidth = std::max(meterArea.getWidth() - labelWidth, 0);
+    const auto drawMeter = [&](const char* label, float level, int y, int rowHeight) {
+        g.setColour(paletteMutedText);
+        g.drawText(text(label), meterArea.getX(), y, labelWidth, rowHeight, juce::Justification::centredLeft, true);
+        const int barHeight = std::max(rowHeight - 16, 0);
+        g.setColour(paletteControl);
+        g.fillRect(barX, y + 8, barWidth, barHeight);
+        // Linear fraction of the bar; NaN and negative levels draw nothing.
+        const float scaled = static_cast<float>(barWidth) * level;
+        const int fill = scaled > 0.0f ? std::min(static_cast<int>(std::min(scaled, 1.0e9f)), barWidth) : 0;
+        g.setColour(paletteAccent);
+        g.fillRect(barX, y + 8, fill, barHeight);
+    };
+    const int firstRow = std::min(meterArea.getHeight(), 24);
+    drawMeter(row.inputLabel, processor.inputLevel.load(), meterArea.getY(), firstRow);
+    drawMeter(row.outputLabel, processor.outputLevel.load(), meterArea.getY() + firstRow,
+              std::min(meterArea.getHeight() - firstRow, 24));
+}

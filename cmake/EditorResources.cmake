@@ -1,0 +1,32 @@
+# Compiled-in resources of the editor: the interface text tables and the pictures.
+# Included by Plugin.cmake after the TolmarVez target exists.
+
+# Text tables: a small host tool checks every language file and writes the constant tables into the build tree.
+# The glob is re-checked at every build, so a language file that appears later is picked up without reconfiguring.
+add_executable(tolmar_make_text_tables ${CMAKE_SOURCE_DIR}/Source/i18n/MakeTextTables.cpp)
+target_link_libraries(tolmar_make_text_tables PRIVATE tolmar_warnings)
+
+set(TOLMAR_LANGUAGE_DIR ${CMAKE_SOURCE_DIR}/Source/i18n/languages)
+file(GLOB TOLMAR_LANGUAGE_FILES CONFIGURE_DEPENDS ${TOLMAR_LANGUAGE_DIR}/*.txt)
+set(TOLMAR_TEXT_TABLES ${CMAKE_BINARY_DIR}/generated/i18n/LanguageTexts.cpp)
+add_custom_command(OUTPUT ${TOLMAR_TEXT_TABLES}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/generated/i18n
+    COMMAND tolmar_make_text_tables ${TOLMAR_LANGUAGE_DIR} ${TOLMAR_TEXT_TABLES}
+    DEPENDS tolmar_make_text_tables ${TOLMAR_LANGUAGE_FILES}
+    COMMENT "Checking the language files and generating the interface text tables"
+    VERBATIM)
+target_sources(TolmarVez PRIVATE ${TOLMAR_TEXT_TABLES})
+set_source_files_properties(${TOLMAR_TEXT_TABLES} PROPERTIES COMPILE_OPTIONS "${TOLMAR_WARNING_FLAGS}")
+
+# Pictures: committed PNGs (made from the SVGs beside them by scripts/make-art) as byte arrays in TolmarArt.
+set(TOLMAR_ART_FILES
+    ${CMAKE_SOURCE_DIR}/Source/art/brand.png
+    ${CMAKE_SOURCE_DIR}/Source/art/icon.png
+    ${CMAKE_SOURCE_DIR}/Source/art/approved.png
+    ${CMAKE_SOURCE_DIR}/Source/art/studio.png)
+juce_add_binary_data(TolmarArtData NAMESPACE TolmarArt HEADER_NAME TolmarArt.h SOURCES ${TOLMAR_ART_FILES})
+# The framework's rule only watches its list of names; make it watch the pictures themselves too.
+get_target_property(TOLMAR_ART_SOURCES TolmarArtData SOURCES)
+list(GET TOLMAR_ART_SOURCES 0 TOLMAR_ART_FIRST_OUTPUT)
+add_custom_command(OUTPUT ${TOLMAR_ART_FIRST_OUTPUT} APPEND DEPENDS ${TOLMAR_ART_FILES})
+target_link_libraries(TolmarVez PUBLIC TolmarArtData)

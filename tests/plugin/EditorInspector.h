@@ -1,0 +1,34 @@
+#pragma once
+
+#include "Editor.h"
+
+// Reads and drives the editor's private controls for the editor tests and the screenshot tool.
+struct EditorInspector {
+    TolmarEditor& editor;
+
+    juce::ComboBox& effectBox() { return editor.effectBox; }
+    juce::ComboBox& rootBox() { return editor.rootBox; }
+    juce::ComboBox& languageBox() { return editor.languageBox; }
+    juce::ComboBox& sourceBox() { return editor.sourceBox; }
+    juce::Label& effectCaption() { return editor.effectCaption; }
+    juce::Label& rootCaption() { return editor.rootCaption; }
+    juce::Label& languageCaption() { return editor.languageCaption; }
+    juce::Label& sourceCaption() { return editor.sourceCaption; }
+    juce::TextEditor& descriptionText() { return editor.descriptionText; }
+    juce::TextEditor& privacyText() { return editor.privacyText; }
+    juce::TextEditor& creditText() { return editor.creditText; }
+    juce::TextEditor& beatText() { return editor.beatText; }
+    juce::TextButton& hearOriginalButton() { return editor.hearOriginalButton; }
+    juce::TextButton& websiteButton() { return editor.websiteButton; }
+    juce::TextButton& reanalyzeButton() { return editor.reanalyzeButton; }
+    juce::Rectangle<int> brandArea() const { return editor.brandArea; }
+    juce::Rectangle<int> badgeArea() const { return editor.badgeArea; }
+    juce::Rectangle<int> meterArea() const { return editor.meterArea; }
+    TolmarLook& look() { return editor.look; }
+    int shownMode() const { return editor.shownMode; }
+    int languageIndex() const { return editor.languageIndex; }
+    void setUrlLauncher(std::function<bool(const juce::URL&)> launcher) { editor.urlLauncher = std::move(launcher); }
+    void tick() { editor.timerCallback(); }
+    void refreshText() { editor.refreshText(); }
+    void refreshBeat() { editor.refreshBeat(); }
+};
