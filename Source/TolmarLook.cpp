@@ -106,8 +106,13 @@ void TolmarLook::useLanguage(int language)
     int bestCount = drawableCharacters(best, sample);
     const int wanted = sample.removeCharacters(" ").length();
     // Only look further when that face misses letters of the language.
+    // A stand-in must still draw the Latin that every language shows (product names, company, version).
+    const juce::String latin = "Tolmar Vez Trap default Orvane Company 3 - Quistral LLC v0.1.5";
+    const int latinWanted = latin.removeCharacters(" ").length();
     if (bestCount < wanted) {
         for (const auto& family : installed) {
+            if (drawableCharacters(family, latin) < latinWanted)
+                continue;
             const int count = drawableCharacters(family, sample);
             if (count > bestCount) {
                 best = family;

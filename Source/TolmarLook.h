@@ -35,7 +35,8 @@ public:
     juce::Font title(float height) const;
 
     // Chooses the face for a language's texts: "Segoe UI" where installed, else the platform's sans-serif face;
-    // when that lacks letters of the language, the installed family that draws most of them. Cached per language.
+    // when that lacks letters of the language, the installed family that draws most of them and all of the Latin
+    // product names. Cached per language.
     void useLanguage(int language);
     const juce::String& faceName() const { return face; }
 
