@@ -4,6 +4,7 @@ add_executable(tolmar_plugin_tests
     ${CMAKE_CURRENT_LIST_DIR}/CallbackTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/StateTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SoakTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/RealTimeSafetyTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/EditorTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/EditorScreenshots.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/helpers/JuceTestMain.cpp
