@@ -23,6 +23,7 @@ juce_add_plugin(TolmarVez
 
 set(TOLMAR_PLUGIN_SOURCES
     Source/Processor.cpp
+    Source/SavedState.cpp
     Source/Editor.cpp
     Source/TolmarLook.cpp
     Source/i18n/LanguageNames.cpp

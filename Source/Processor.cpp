@@ -1,12 +1,14 @@
 #include "Processor.h"
 
 #include "Editor.h"
+#include "SavedState.h"
 
 #include "i18n/LanguageNames.h"
 
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
+#include <vector>
 
 namespace {
 
@@ -192,44 +194,23 @@ void TolmarProcessor::getStateInformation(juce::MemoryBlock& destData)
 
 void TolmarProcessor::setStateInformation(const void* data, int sizeInBytes)
 {
-    if (data == nullptr || sizeInBytes <= 0)
-        return;
-    const auto xml = getXmlFromBinary(data, sizeInBytes);
-    if (xml == nullptr || !xml->hasTagName(parameters.state.getType()))
-        return;
-
-    auto state = juce::ValueTree::fromXml(*xml);
-    if (!state.isValid())
-        return;
-
-    // States saved before these parameters existed load them at 0, not at their defaults.
-    for (const char* id : {"tuningSource", "wobble", "vocalStyle", "mastering"}) {
-        if (!state.getChildWithProperty("id", id).isValid()) {
-            juce::ValueTree child("PARAM");
-            child.setProperty("id", id, nullptr);
-            child.setProperty("value", 0, nullptr);
-            state.appendChild(child, nullptr);
+    // A parameter the state does not mention keeps its current value (this framework version would reset it
+    // to its default); those added after the first release load at 0 from older states.
+    std::vector<SavedParameter> known;
+    for (auto* parameter : getParameters())
+        if (auto* ranged = dynamic_cast<juce::RangedAudioParameter*>(parameter)) {
+            const auto& range = ranged->getNormalisableRange();
+            const auto& id = ranged->paramID;
+            const bool newer = id == "tuningSource" || id == "wobble" || id == "vocalStyle" || id == "mastering";
+            known.push_back({id, range.start, range.end, ranged->convertFrom0to1(ranged->getValue()), newer});
         }
-    }
 
-    // A parameter the state does not mention keeps its current value. This framework version would
-    // otherwise reset it to its default, so its current value is written into the incoming tree.
-    for (auto* parameter : getParameters()) {
-        if (auto* ranged = dynamic_cast<juce::RangedAudioParameter*>(parameter);
-            ranged != nullptr && !state.getChildWithProperty("id", ranged->paramID).isValid()) {
-            juce::ValueTree child("PARAM");
-            child.setProperty("id", ranged->paramID, nullptr);
-            child.setProperty("value", ranged->convertFrom0to1(ranged->getValue()), nullptr);
-            state.appendChild(child, nullptr);
-        }
-    }
-
-    int key = state.hasProperty("beatKey") ? static_cast<int>(state.getProperty("beatKey")) : -1;
-    parameters.replaceState(state);
-    if (key < 0 || key > 23)
-        key = -1;
-    beatKey.store(key);
-    keyRequest.store(key);
+    const auto decoded = decodeSavedState(data, sizeInBytes, parameters.state.getType(), known);
+    if (!decoded.tree.isValid())
+        return;
+    parameters.replaceState(decoded.tree);
+    beatKey.store(decoded.beatKey);
+    keyRequest.store(decoded.beatKey);
 }
 
 bool TolmarProcessor::isBusesLayoutSupported(const BusesLayout& layouts) const
