@@ -15,6 +15,7 @@ gtest_discover_tests(tolmar_plugin_tests DISCOVERY_TIMEOUT 120 PROPERTIES LABELS
 # Loads the built bundle through the framework's VST3 host, the way a DAW does.
 add_executable(tolmar_hosting_tests
     ${CMAKE_CURRENT_SOURCE_DIR}/hosting/HostingTest.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/hosting/HostAbuseTest.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/helpers/JuceTestMain.cpp
 )
 target_compile_definitions(tolmar_hosting_tests PRIVATE
