@@ -49,13 +49,22 @@ target_compile_definitions(TolmarVez PUBLIC
     JUCE_STRICT_REFCOUNTEDPOINTER=1
     TOLMAR_WEBSITE="${TOLMAR_WEBSITE}")
 
+# The framework's modules compile once, into this target: they are linked privately, so the targets built
+# on the shell (tests, renderer, benchmarks) do not compile the modules' sources again. Those link
+# tolmar_plugin_shell, which carries the shell with the framework's headers and configuration.
 target_link_libraries(TolmarVez
     PUBLIC
         tolmar_dsp
+    PRIVATE
         juce::juce_audio_utils
         juce::juce_audio_processors
         juce::juce_gui_extra
         juce::juce_recommended_config_flags)
+
+add_library(tolmar_plugin_shell INTERFACE)
+target_link_libraries(tolmar_plugin_shell INTERFACE TolmarVez)
+target_include_directories(tolmar_plugin_shell INTERFACE $<TARGET_PROPERTY:TolmarVez,INCLUDE_DIRECTORIES>)
+target_compile_definitions(tolmar_plugin_shell INTERFACE $<TARGET_PROPERTY:TolmarVez,COMPILE_DEFINITIONS>)
 
 # The editor's text tables and pictures, compiled in.
 include(EditorResources)

@@ -9,7 +9,7 @@ add_executable(tolmar_plugin_tests
     ${CMAKE_CURRENT_LIST_DIR}/EditorScreenshots.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/helpers/JuceTestMain.cpp
 )
-target_link_libraries(tolmar_plugin_tests PRIVATE TolmarVez tolmar_test_helpers GTest::gtest tolmar_warnings)
+target_link_libraries(tolmar_plugin_tests PRIVATE tolmar_plugin_shell tolmar_test_helpers GTest::gtest tolmar_warnings)
 gtest_discover_tests(tolmar_plugin_tests DISCOVERY_TIMEOUT 120 PROPERTIES LABELS plugin)
 
 # Loads the built bundle through the framework's VST3 host, the way a DAW does.
