@@ -202,7 +202,8 @@ void TolmarProcessor::setStateInformation(const void* data, int sizeInBytes)
             const auto& range = ranged->getNormalisableRange();
             const auto& id = ranged->paramID;
             const bool newer = id == "tuningSource" || id == "wobble" || id == "vocalStyle" || id == "mastering";
-            known.push_back({id, range.start, range.end, ranged->convertFrom0to1(ranged->getValue()), newer});
+            known.push_back({id, range.start, range.end, ranged->convertFrom0to1(ranged->getValue()), newer,
+                             ranged->convertFrom0to1(ranged->getDefaultValue())});
         }
 
     const auto decoded = decodeSavedState(data, sizeInBytes, parameters.state.getType(), known);

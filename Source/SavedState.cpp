@@ -205,7 +205,8 @@ DecodedState decodeSavedState(const void* data, int sizeInBytes, const juce::Ide
             if (child.getProperty("id").toString() != parameter.id)
                 continue;
             mentioned = true;
-            const auto value = static_cast<double>(child.getProperty("value"));
+            const auto value = child.hasProperty("value") ? static_cast<double>(child.getProperty("value"))
+                                                          : static_cast<double>(parameter.defaultValue);
             // A value that is not a finite number would reach the host as a NaN or infinite parameter.
             const double safe = std::isfinite(value) ? juce::jlimit(static_cast<double>(parameter.minimum),
                                                                     static_cast<double>(parameter.maximum), value)

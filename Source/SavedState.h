@@ -15,6 +15,7 @@ struct SavedParameter {
     float current = 0.0f;
     // Added after the first release: a state that does not mention it loads it at 0, not at `current`.
     bool zeroWhenMissing = false;
+    float defaultValue = 0.0f; // taken by a child that names the parameter but holds no value
 };
 
 struct DecodedState {
@@ -26,7 +27,8 @@ struct DecodedState {
 };
 
 // Decodes `sizeInBytes` bytes at `data` (any bytes; nothing outside them is read). A parameter the state
-// does not mention, or gives no finite value, keeps its current value (0 if zeroWhenMissing); values outside
-// the range are clamped into it. Message thread.
+// does not mention keeps its current value (0 if zeroWhenMissing); one mentioned without a value takes its
+// default; a value that is not a finite number keeps the current value; values outside the range are
+// clamped into it. Message thread.
 DecodedState decodeSavedState(const void* data, int sizeInBytes, const juce::Identifier& rootType,
                               const std::vector<SavedParameter>& parameters);

@@ -117,6 +117,18 @@ TEST(State, OlderStatesLoadTheNewerParametersAtZeroAndKeepWhatIsMissing)
     EXPECT_EQ(host.raw("language"), 12.0f); // absent: keeps its value
 }
 
+TEST(State, AParameterNamedWithoutAValueTakesItsDefault)
+{
+    PreparedProcessor host;
+    host.set("tuningSource", 0.0f);
+    host.set("root", 7.0f);
+    load(*host.processor, blockFromXml("<TolmarVoz><PARAM id=\"tuningSource\"/><PARAM id=\"root\"/>"
+                                       "<PARAM id=\"effect\" value=\"nan\"/></TolmarVoz>"));
+    EXPECT_EQ(host.raw("tuningSource"), 1.0f); // its default, "Beat sidechain"
+    EXPECT_EQ(host.raw("root"), 0.0f);
+    EXPECT_EQ(host.raw("effect"), 0.0f); // not a number: keeps its value
+}
+
 TEST(State, ClampsOutOfRangeValuesAndAcceptsTheRootTagInAnyCase)
 {
     PreparedProcessor host;
