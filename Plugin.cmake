@@ -26,6 +26,10 @@ set(TOLMAR_PLUGIN_SOURCES
     Source/SavedState.cpp
     Source/Editor.cpp
     Source/TolmarLook.cpp
+    Source/text/FontFallback.cpp
+    Source/text/TextShaper.cpp
+    Source/text/HarfBuzzTextLayer.cpp
+    Source/text/ReadOnlyText.cpp
     Source/i18n/LanguageNames.cpp
     Source/i18n/LanguageTables.cpp
 )
@@ -60,6 +64,12 @@ target_link_libraries(TolmarVez
         juce::juce_audio_processors
         juce::juce_gui_extra
         juce::juce_recommended_config_flags)
+
+# The editor's text layer: HarfBuzz shaping, FriBidi ordering, fontconfig fallback, FreeType outlines and
+# libunibreak/libthai line breaking, all from Debian.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(TOLMAR_TEXT REQUIRED IMPORTED_TARGET GLOBAL harfbuzz fribidi freetype2 fontconfig libunibreak libthai)
+target_link_libraries(TolmarVez PRIVATE PkgConfig::TOLMAR_TEXT)
 
 add_library(tolmar_plugin_shell INTERFACE)
 target_link_libraries(tolmar_plugin_shell INTERFACE TolmarVez)

@@ -17,14 +17,9 @@ constexpr int wideFromWidth = 740;
 
 juce::String text(const char* utf8) { return juce::String::fromUTF8(utf8); }
 
-void setUpTextArea(juce::TextEditor& area, juce::Colour textColour)
+// Read-only, word-wrapped, scroll bar when needed, no caret or menu, zero indents: all given by ReadOnlyText.
+void setUpTextArea(tolmar::text::ReadOnlyText& area, juce::Colour textColour)
 {
-    area.setReadOnly(true);
-    area.setMultiLine(true, true);
-    area.setScrollbarsShown(true);
-    area.setPopupMenuEnabled(false);
-    area.setCaretVisible(false);
-    area.setIndents(0, 0);
     area.setColour(juce::TextEditor::backgroundColourId, paletteBackground);
     area.setColour(juce::TextEditor::outlineColourId, paletteBackground);
     area.setColour(juce::TextEditor::focusedOutlineColourId, paletteAccent);
@@ -179,14 +174,10 @@ void TolmarEditor::applyFonts()
 {
     for (auto* caption : {&effectCaption, &rootCaption, &languageCaption, &sourceCaption})
         caption->setFont(look.body(15.0f));
-    const auto fontFor = [this](juce::TextEditor& area, float height) {
-        area.setFont(look.body(height));
-        area.applyFontToAllText(look.body(height), true);
-    };
-    fontFor(descriptionText, 17.0f);
-    fontFor(privacyText, 13.0f);
-    fontFor(creditText, 18.0f);
-    fontFor(beatText, 13.0f);
+    descriptionText.setFont({17.0f, false});
+    privacyText.setFont({13.0f, false});
+    creditText.setFont({18.0f, false});
+    beatText.setFont({13.0f, false});
 }
 
 void TolmarEditor::refreshText()
@@ -194,13 +185,6 @@ void TolmarEditor::refreshText()
     shownMode = std::clamp(effectBox.getSelectedItemIndex(), 0, 7);
     languageIndex = std::clamp(languageBox.getSelectedItemIndex(), 0, tolmar::languageCount - 1);
     const auto& row = tolmar::languageText(languageIndex);
-
-    // The face can change with the script; controls drawn by the look pick it up through a look change.
-    const juce::String previousFace = look.faceName();
-    look.useLanguage(languageIndex);
-    applyFonts();
-    if (look.faceName() != previousFace)
-        sendLookAndFeelChange();
 
     effectBox.changeItemText(1, text(row.effectMosquito));
     effectBox.changeItemText(2, text(row.effectSatanic));
@@ -222,8 +206,7 @@ void TolmarEditor::refreshText()
     const bool tuned = tolmar::isTunedMode(static_cast<tolmar::Mode>(shownMode));
     const bool beatTuning = source == 1;
     descriptionText.setText(text(beatTuning && shownMode == 2 ? row.descTrapDefaultBeat
-                                                              : tolmar::modeDescription(row, shownMode)),
-                            false);
+                                                              : tolmar::modeDescription(row, shownMode)));
 
     sourceBox.changeItemText(1, text(row.tuningManual));
     sourceBox.changeItemText(2, text(row.tuningBeat));
@@ -242,8 +225,8 @@ void TolmarEditor::refreshText()
     hearOriginalButton.setButtonText(text(row.hearOriginal));
     websiteButton.setButtonText(text(row.visitWebsite));
 
-    privacyText.setText(text(row.privacyNote) + " " + text(tolmar::languageNotices[languageIndex]), false);
-    creditText.setText(text(tolmar::studioCredits[languageIndex]), false);
+    privacyText.setText(text(row.privacyNote) + " " + text(tolmar::languageNotices[languageIndex]));
+    creditText.setText(text(tolmar::studioCredits[languageIndex]));
     creditText.setTitle(creditText.getText());
     descriptionText.setTitle(descriptionText.getText());
     privacyText.setTitle(privacyText.getText());
@@ -284,7 +267,7 @@ void TolmarEditor::refreshBeat()
 
     // Most ticks change nothing; only a new status touches the text area.
     if (status != beatText.getText()) {
-        beatText.setText(status, false);
+        beatText.setText(status);
         beatText.setTitle(status);
     }
 }
@@ -368,17 +351,16 @@ void TolmarEditor::paint(juce::Graphics& g)
 
     // The title ends 24 pixels before the language block.
     const int titleWidth = width - std::min(width / 2, 352) - 40;
-    g.setColour(paletteText);
-    g.setFont(look.title(width < wideFromWidth ? 36.0f : 46.0f));
-    g.drawText("Tolmar Vez", rtl ? width - titleWidth - 24 : 24, 24, titleWidth, 62,
-               rtl ? juce::Justification::centredRight : juce::Justification::centredLeft, true);
+    auto& layer = tolmar::text::textLayer();
+    layer.draw(g, "Tolmar Vez", {width < wideFromWidth ? 36.0f : 46.0f, true},
+               juce::Rectangle<int>(rtl ? width - titleWidth - 24 : 24, 24, titleWidth, 62).toFloat(),
+               rtl ? juce::Justification::centredRight : juce::Justification::centredLeft, paletteText, 1);
 
     // Footer: version and format in the band between the buttons (bottom at H - 78) and the credit (top at
     // H - 46), so it never meets either; it stays on the left in every language, like the rule.
-    g.setColour(paletteMutedText);
-    g.setFont(look.body(14.0f));
-    g.drawText(footerText(processor), 24, height - 72, std::max(width - 48, 0), 20,
-               juce::Justification::centredLeft, true);
+    layer.draw(g, footerText(processor), {14.0f, false},
+               juce::Rectangle<int>(24, height - 72, std::max(width - 48, 0), 20).toFloat(),
+               juce::Justification::centredLeft, paletteMutedText, 1);
 
     g.setColour(paletteLine);
     g.fillRect(28, 123, std::max(width - 56, 0), 1);
@@ -389,13 +371,13 @@ void TolmarEditor::paint(juce::Graphics& g)
                       juce::RectanglePlacement::centred, false);
 
     // Meters: label column on the left, bar on the right, in every language.
-    g.setFont(look.body(13.0f));
     const int labelWidth = std::min(meterArea.getWidth(), 78);
     const int barX = meterArea.getX() + labelWidth;
     const int barWidth = std::max(meterArea.getWidth() - labelWidth, 0);
     const auto drawMeter = [&](const char* label, float level, int y, int rowHeight) {
-        g.setColour(paletteMutedText);
-        g.drawText(text(label), meterArea.getX(), y, labelWidth, rowHeight, juce::Justification::centredLeft, true);
+        layer.draw(g, text(label), {13.0f, false},
+                   juce::Rectangle<int>(meterArea.getX(), y, labelWidth, rowHeight).toFloat(),
+                   juce::Justification::centredLeft, paletteMutedText, 1);
         const int barHeight = std::max(rowHeight - 16, 0);
         g.setColour(paletteControl);
         g.fillRect(barX, y + 8, barWidth, barHeight);

@@ -2,6 +2,7 @@
 
 #include "Processor.h"
 #include "TolmarLook.h"
+#include "text/ReadOnlyText.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -52,10 +53,10 @@ private:
     juce::Label rootCaption;
     juce::Label languageCaption;
     juce::Label sourceCaption;
-    juce::TextEditor descriptionText;
-    juce::TextEditor privacyText;
-    juce::TextEditor creditText;
-    juce::TextEditor beatText;
+    tolmar::text::ReadOnlyText descriptionText;
+    tolmar::text::ReadOnlyText privacyText;
+    tolmar::text::ReadOnlyText creditText;
+    tolmar::text::ReadOnlyText beatText;
     juce::TextButton hearOriginalButton;
     juce::TextButton websiteButton;
     juce::TextButton reanalyzeButton;

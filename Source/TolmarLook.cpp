@@ -1,51 +1,23 @@
 #include "TolmarLook.h"
 
-#include "i18n/LanguageTables.h"
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
-// Characters of the sample that a face really draws. A letter missing from the face (and from the framework's
-// fallback face) comes out as the font's "missing glyph" box, so its outline equals that of a code point no
-// font carries. Spaces are skipped; they say nothing about the script.
-int drawableCharacters(const juce::String& faceName, const juce::String& sample)
-{
-    const juce::Font font(faceName, 20.0f, juce::Font::plain);
-    auto typeface = font.getTypefacePtr();
-    if (typeface == nullptr)
-        return 0;
-    const auto outlineOf = [&typeface](juce::juce_wchar c) {
-        juce::Array<int> glyphs;
-        juce::Array<float> offsets;
-        typeface->getGlyphPositions(juce::String::charToString(c), glyphs, offsets);
-        juce::Path outline;
-        if (!glyphs.isEmpty())
-            typeface->getOutlineForGlyph(glyphs.getFirst(), outline);
-        return outline;
-    };
-    const juce::String missingOutline = outlineOf(0x10fffd).toString();
-    int count = 0;
-    for (auto p = sample.getCharPointer(); !p.isEmpty();) {
-        const juce::juce_wchar c = p.getAndAdvance();
-        if (juce::CharacterFunctions::isWhitespace(c))
-            continue;
-        const juce::Path outline = outlineOf(c);
-        if (!outline.isEmpty() && outline.toString() != missingOutline)
-            ++count;
-    }
-    return count;
-}
+tolmar::text::FontSpec specOf(const juce::Font& font) { return {font.getHeight(), font.isBold()}; }
 
-juce::String sampleOf(int language)
-{
-    const auto& row = tolmar::languageText(language);
-    return juce::String::fromUTF8(tolmar::languageName(language)) + juce::String::fromUTF8(row.effectLabel) +
-           juce::String::fromUTF8(row.descMosquito) + juce::String::fromUTF8(row.privacyNote);
-}
+constexpr float tooltipHeight = 13.0f;
+constexpr int tooltipMaxWidth = 400;
 
 } // namespace
 
 TolmarLook::TolmarLook()
 {
+    // Glyphs come from the text layer's fallback; the framework's font only measures where it still lays out, and a
+    // face the system lacks would give it empty metrics.
+    if (!juce::Font::findAllTypefaceNames().contains(preferredFace))
+        face = juce::Font::getDefaultSansSerifFontName();
     setDefaultSansSerifTypefaceName(preferredFace);
     setColour(juce::ComboBox::backgroundColourId, paletteControl);
     setColour(juce::ComboBox::textColourId, paletteText);
@@ -90,36 +62,124 @@ juce::Font TolmarLook::body(float height) const { return juce::Font(face, height
 
 juce::Font TolmarLook::title(float height) const { return juce::Font(face, height, juce::Font::bold); }
 
-void TolmarLook::useLanguage(int language)
+void TolmarLook::drawLabel(juce::Graphics& g, juce::Label& label)
 {
-    language = juce::jlimit(0, tolmar::languageCount - 1, language);
-    if (const auto known = facesByLanguage.find(language); known != facesByLanguage.end()) {
-        face = known->second;
+    g.fillAll(label.findColour(juce::Label::backgroundColourId));
+    const float alpha = label.isEnabled() ? 1.0f : 0.5f;
+    if (!label.isBeingEdited()) {
+        const juce::Font font = getLabelFont(label);
+        const auto area = getLabelBorderSize(label).subtractedFrom(label.getLocalBounds());
+        // As many lines as fit, like the framework's fitted text; the last one ends in an ellipsis.
+        const int lines = std::max(1, static_cast<int>(static_cast<float>(area.getHeight()) / font.getHeight()));
+        tolmar::text::textLayer().draw(g, label.getText(), specOf(font), area.toFloat(), label.getJustificationType(),
+                                       label.findColour(juce::Label::textColourId).withMultipliedAlpha(alpha), lines);
+    }
+    g.setColour(label.findColour(juce::Label::outlineColourId).withMultipliedAlpha(alpha));
+    g.drawRect(label.getLocalBounds());
+}
+
+void TolmarLook::drawButtonText(juce::Graphics& g, juce::TextButton& button, bool, bool)
+{
+    const juce::Font font = getTextButtonFont(button, button.getHeight());
+    const auto colour = button.findColour(button.getToggleState() ? juce::TextButton::textColourOnId
+                                                                  : juce::TextButton::textColourOffId)
+                            .withMultipliedAlpha(button.isEnabled() ? 1.0f : 0.5f);
+    // The framework's insets for button text.
+    const int yIndent = std::min(4, button.proportionOfHeight(0.3f));
+    const int cornerSize = std::min(button.getHeight(), button.getWidth()) / 2;
+    const int fontHeight = juce::roundToInt(font.getHeight() * 0.6f);
+    const int leftIndent = std::min(fontHeight, 2 + cornerSize / (button.isConnectedOnLeft() ? 4 : 2));
+    const int rightIndent = std::min(fontHeight, 2 + cornerSize / (button.isConnectedOnRight() ? 4 : 2));
+    const int textWidth = button.getWidth() - leftIndent - rightIndent;
+    if (textWidth > 0)
+        tolmar::text::textLayer().draw(g, button.getButtonText(), specOf(font),
+                                       juce::Rectangle<int>(leftIndent, yIndent, textWidth,
+                                                            button.getHeight() - yIndent * 2)
+                                           .toFloat(),
+                                       juce::Justification::centred, colour, 2);
+}
+
+void TolmarLook::drawComboBoxTextWhenNothingSelected(juce::Graphics& g, juce::ComboBox& box, juce::Label& label)
+{
+    const juce::Font font = label.getLookAndFeel().getLabelFont(label);
+    const auto area = label.getBorderSize().subtractedFrom(label.getBounds());
+    tolmar::text::textLayer().draw(g, box.getTextWhenNothingSelected(), specOf(font), area.toFloat(),
+                                   label.getJustificationType(),
+                                   box.findColour(juce::ComboBox::textColourId).withMultipliedAlpha(0.5f), 1);
+}
+
+void TolmarLook::drawPopupMenuItem(juce::Graphics& g, const juce::Rectangle<int>& area, bool isSeparator,
+                                   bool isActive, bool isHighlighted, bool isTicked, bool hasSubMenu,
+                                   const juce::String& text, const juce::String& shortcutKeyText,
+                                   const juce::Drawable* icon, const juce::Colour* textColour)
+{
+    if (isSeparator || icon != nullptr || hasSubMenu || shortcutKeyText.isNotEmpty()) {
+        // The editor's menus have none of these; the framework draws them.
+        LookAndFeel_V4::drawPopupMenuItem(g, area, isSeparator, isActive, isHighlighted, isTicked, hasSubMenu, text,
+                                          shortcutKeyText, icon, textColour);
         return;
     }
-    // A face the system lacks would be measured with empty metrics while its letters come from the fallback
-    // face, which clips descenders in text areas; the platform's own sans-serif face stands in for it instead.
-    const juce::StringArray installed = juce::Font::findAllTypefaceNames();
-    juce::String best = installed.contains(preferredFace) ? juce::String(preferredFace)
-                                                          : juce::Font::getDefaultSansSerifFontName();
-    const juce::String sample = sampleOf(language);
-    int bestCount = drawableCharacters(best, sample);
-    const int wanted = sample.removeCharacters(" ").length();
-    // Only look further when that face misses letters of the language.
-    // A stand-in must still draw the Latin that every language shows (product names, company, version).
-    const juce::String latin = "Tolmar Vez Trap default Orvane Company 3 - Quistral LLC v0.1.5";
-    const int latinWanted = latin.removeCharacters(" ").length();
-    if (bestCount < wanted) {
-        for (const auto& family : installed) {
-            if (drawableCharacters(family, latin) < latinWanted)
-                continue;
-            const int count = drawableCharacters(family, sample);
-            if (count > bestCount) {
-                best = family;
-                bestCount = count;
-            }
-        }
+    juce::Colour colour = textColour != nullptr ? *textColour : findColour(juce::PopupMenu::textColourId);
+    auto r = area.reduced(1);
+    if (isHighlighted && isActive) {
+        g.setColour(findColour(juce::PopupMenu::highlightedBackgroundColourId));
+        g.fillRect(r);
+        colour = findColour(juce::PopupMenu::highlightedTextColourId);
+    } else {
+        colour = colour.withMultipliedAlpha(isActive ? 1.0f : 0.5f);
     }
-    facesByLanguage[language] = best;
-    face = best;
+    // The framework's item geometry: side margins, a tick column one font height wide, 3 pixels on the right.
+    r.reduce(std::min(5, area.getWidth() / 20), 0);
+    juce::Font font = getPopupMenuFont();
+    const float maxFontHeight = static_cast<float>(r.getHeight()) / 1.3f;
+    if (font.getHeight() > maxFontHeight)
+        font.setHeight(maxFontHeight);
+    const auto tickArea = r.removeFromLeft(juce::roundToInt(maxFontHeight)).toFloat();
+    if (isTicked) {
+        g.setColour(colour);
+        const auto tick = getTickShape(1.0f);
+        g.fillPath(tick, tick.getTransformToScaleToFit(tickArea.reduced(tickArea.getWidth() / 5, 0), true));
+    }
+    r.removeFromRight(3);
+    tolmar::text::textLayer().draw(g, text, specOf(font), r.toFloat(), juce::Justification::centredLeft, colour, 1);
+}
+
+void TolmarLook::getIdealPopupMenuItemSize(const juce::String& text, bool isSeparator, int standardMenuItemHeight,
+                                           int& idealWidth, int& idealHeight)
+{
+    if (isSeparator) {
+        LookAndFeel_V4::getIdealPopupMenuItemSize(text, isSeparator, standardMenuItemHeight, idealWidth, idealHeight);
+        return;
+    }
+    juce::Font font = getPopupMenuFont();
+    if (standardMenuItemHeight > 0 && font.getHeight() > static_cast<float>(standardMenuItemHeight) / 1.3f)
+        font.setHeight(static_cast<float>(standardMenuItemHeight) / 1.3f);
+    idealHeight = standardMenuItemHeight > 0 ? standardMenuItemHeight : juce::roundToInt(font.getHeight() * 1.3f);
+    idealWidth = static_cast<int>(std::ceil(tolmar::text::textLayer().measure(text, specOf(font)))) + idealHeight * 2;
+}
+
+juce::Rectangle<int> TolmarLook::getTooltipBounds(const juce::String& tipText, juce::Point<int> screenPos,
+                                                  juce::Rectangle<int> parentArea)
+{
+    const auto& laid = tolmar::text::textLayer().layout(tipText, {tooltipHeight, true},
+                                                        static_cast<float>(tooltipMaxWidth), 0);
+    float width = 0.0f;
+    for (const auto& line : laid.lines)
+        width = std::max(width, line.width);
+    const int w = static_cast<int>(width + 14.0f);
+    const int h = static_cast<int>(laid.height() + 6.0f);
+    return juce::Rectangle<int>(screenPos.x > parentArea.getCentreX() ? screenPos.x - (w + 12) : screenPos.x + 24,
+                                screenPos.y > parentArea.getCentreY() ? screenPos.y - (h + 6) : screenPos.y + 6, w, h)
+        .constrainedWithin(parentArea);
+}
+
+void TolmarLook::drawTooltip(juce::Graphics& g, const juce::String& text, int width, int height)
+{
+    const juce::Rectangle<float> bounds(static_cast<float>(width), static_cast<float>(height));
+    g.setColour(findColour(juce::TooltipWindow::backgroundColourId));
+    g.fillRoundedRectangle(bounds, 5.0f);
+    g.setColour(findColour(juce::TooltipWindow::outlineColourId));
+    g.drawRoundedRectangle(bounds.reduced(0.5f), 5.0f, 1.0f);
+    tolmar::text::textLayer().draw(g, text, {tooltipHeight, true}, bounds.reduced(7.0f, 3.0f),
+                                   juce::Justification::centred, findColour(juce::TooltipWindow::textColourId), 0);
 }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <juce_gui_basics/juce_gui_basics.h>
+#include "text/TextLayer.h"
 
-#include <map>
+#include <juce_gui_basics/juce_gui_basics.h>
 
 // The editor's dark olive palette (opaque ARGB).
 const juce::Colour paletteBackground{0xff0c0e0c};
@@ -15,7 +15,9 @@ const juce::Colour paletteFrame{0xff727860};
 const juce::Colour paletteAccent{0xffc0c88b};
 const juce::Colour paletteOnAccent{0xff11130e};
 
-// The editor's look-and-feel: the palette on the framework's controls, one typeface, slim scroll bars.
+// The editor's look-and-feel: the palette on the framework's controls, one typeface, slim scroll bars. Every string
+// that a control shows (labels, combo-box texts, pop-up menu items, button texts, tooltips) is drawn through the
+// text layer, which shapes, orders and falls back per script; the framework's fonts only carry the sizes.
 // Message thread only.
 class TolmarLook final : public juce::LookAndFeel_V4 {
 public:
@@ -29,20 +31,26 @@ public:
     juce::Font getPopupMenuFont() override;
     juce::Font getComboBoxFont(juce::ComboBox& box) override;
 
-    // Plain "Segoe UI" of the given height in pixels, or the face substituted for it (see useLanguage).
+    void drawLabel(juce::Graphics& g, juce::Label& label) override;
+    void drawButtonText(juce::Graphics& g, juce::TextButton& button, bool isHighlighted, bool isDown) override;
+    void drawComboBoxTextWhenNothingSelected(juce::Graphics& g, juce::ComboBox& box, juce::Label& label) override;
+    void drawPopupMenuItem(juce::Graphics& g, const juce::Rectangle<int>& area, bool isSeparator, bool isActive,
+                           bool isHighlighted, bool isTicked, bool hasSubMenu, const juce::String& text,
+                           const juce::String& shortcutKeyText, const juce::Drawable* icon,
+                           const juce::Colour* textColour) override;
+    void getIdealPopupMenuItemSize(const juce::String& text, bool isSeparator, int standardMenuItemHeight,
+                                   int& idealWidth, int& idealHeight) override;
+    juce::Rectangle<int> getTooltipBounds(const juce::String& tipText, juce::Point<int> screenPos,
+                                          juce::Rectangle<int> parentArea) override;
+    void drawTooltip(juce::Graphics& g, const juce::String& text, int width, int height) override;
+
+    // Plain "Segoe UI" of the given height in pixels (the platform's sans-serif face where it is missing).
     juce::Font body(float height) const;
     // Bold title font of the given height in pixels.
     juce::Font title(float height) const;
-
-    // Chooses the face for a language's texts: "Segoe UI" where installed, else the platform's sans-serif face;
-    // when that lacks letters of the language, the installed family that draws most of them and all of the Latin
-    // product names. Cached per language.
-    void useLanguage(int language);
-    const juce::String& faceName() const { return face; }
 
     static constexpr const char* preferredFace = "Segoe UI";
 
 private:
     juce::String face{preferredFace};
-    std::map<int, juce::String> facesByLanguage;
 };

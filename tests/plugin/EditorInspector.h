@@ -14,10 +14,10 @@ struct EditorInspector {
     juce::Label& rootCaption() { return editor.rootCaption; }
     juce::Label& languageCaption() { return editor.languageCaption; }
     juce::Label& sourceCaption() { return editor.sourceCaption; }
-    juce::TextEditor& descriptionText() { return editor.descriptionText; }
-    juce::TextEditor& privacyText() { return editor.privacyText; }
-    juce::TextEditor& creditText() { return editor.creditText; }
-    juce::TextEditor& beatText() { return editor.beatText; }
+    tolmar::text::ReadOnlyText& descriptionText() { return editor.descriptionText; }
+    tolmar::text::ReadOnlyText& privacyText() { return editor.privacyText; }
+    tolmar::text::ReadOnlyText& creditText() { return editor.creditText; }
+    tolmar::text::ReadOnlyText& beatText() { return editor.beatText; }
     juce::TextButton& hearOriginalButton() { return editor.hearOriginalButton; }
     juce::TextButton& websiteButton() { return editor.websiteButton; }
     juce::TextButton& reanalyzeButton() { return editor.reanalyzeButton; }

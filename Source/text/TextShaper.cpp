@@ -1,0 +1,255 @@
+#include "text/TextShaper.h"
+
+#include <fribidi.h>
+#include <linebreak.h>
+#include <thai/thbrk.h>
+#include <thai/thwbrk.h>
+
+#include <algorithm>
+
+namespace tolmar::text {
+
+namespace {
+
+bool isNeutralScript(hb_script_t script)
+{
+    return script == HB_SCRIPT_COMMON || script == HB_SCRIPT_INHERITED || script == HB_SCRIPT_UNKNOWN;
+}
+
+bool isMark(hb_unicode_funcs_t* unicode, char32_t c)
+{
+    switch (hb_unicode_general_category(unicode, c)) {
+    case HB_UNICODE_GENERAL_CATEGORY_NON_SPACING_MARK:
+    case HB_UNICODE_GENERAL_CATEGORY_SPACING_MARK:
+    case HB_UNICODE_GENERAL_CATEGORY_ENCLOSING_MARK:
+        return true;
+    default:
+        // Joiners and variation selectors belong to the character before them.
+        return c == 0x200c || c == 0x200d || (c >= 0xfe00 && c <= 0xfe0f);
+    }
+}
+
+struct ScriptHints {
+    bool kana = false;
+    bool hangul = false;
+};
+
+// The language whose faces fontconfig should rank first for a script. Latin, Greek and Cyrillic stay with the plain
+// request, which is where "Segoe UI" (or the desktop's sans-serif face) wins. Han follows the paragraph: with kana
+// it is Japanese, with Hangul Korean, otherwise Chinese.
+const char* languageForScript(hb_script_t script, const ScriptHints& hints)
+{
+    switch (script) {
+    case HB_SCRIPT_ARABIC: return "ar";
+    case HB_SCRIPT_HEBREW: return "he";
+    case HB_SCRIPT_DEVANAGARI: return "hi";
+    case HB_SCRIPT_BENGALI: return "bn";
+    case HB_SCRIPT_GURMUKHI: return "pa";
+    case HB_SCRIPT_GUJARATI: return "gu";
+    case HB_SCRIPT_ORIYA: return "or";
+    case HB_SCRIPT_TAMIL: return "ta";
+    case HB_SCRIPT_TELUGU: return "te";
+    case HB_SCRIPT_KANNADA: return "kn";
+    case HB_SCRIPT_MALAYALAM: return "ml";
+    case HB_SCRIPT_SINHALA: return "si";
+    case HB_SCRIPT_THAI: return "th";
+    case HB_SCRIPT_LAO: return "lo";
+    case HB_SCRIPT_TIBETAN: return "bo";
+    case HB_SCRIPT_KHMER: return "km";
+    case HB_SCRIPT_MYANMAR: return "my";
+    case HB_SCRIPT_ETHIOPIC: return "am";
+    case HB_SCRIPT_GEORGIAN: return "ka";
+    case HB_SCRIPT_ARMENIAN: return "hy";
+    case HB_SCRIPT_HANGUL: return "ko";
+    case HB_SCRIPT_HIRAGANA:
+    case HB_SCRIPT_KATAKANA: return "ja";
+    case HB_SCRIPT_HAN: return hints.kana ? "ja" : hints.hangul ? "ko" : "zh-cn";
+    case HB_SCRIPT_CANADIAN_SYLLABICS: return "iu";
+    case HB_SCRIPT_THAANA: return "dv";
+    case HB_SCRIPT_SYRIAC: return "syr";
+    default: return "";
+    }
+}
+
+// The language libunibreak tailors line breaking for (ideographic punctuation), from the paragraph's scripts.
+const char* breakLanguage(const ScriptHints& hints, bool han)
+{
+    if (hints.kana)
+        return "ja";
+    if (hints.hangul)
+        return "ko";
+    return han ? "zh" : "";
+}
+
+} // namespace
+
+TextShaper::TextShaper()
+{
+    buffer = hb_buffer_create();
+    init_linebreak();
+    thaiBreaker = th_brk_new(nullptr); // null when the dictionary is missing: Thai then breaks at spaces only
+}
+
+TextShaper::~TextShaper()
+{
+    if (thaiBreaker != nullptr)
+        th_brk_delete(static_cast<ThBrk*>(thaiBreaker));
+    hb_buffer_destroy(buffer);
+}
+
+ShapedParagraph TextShaper::shape(const std::u32string& text, bool bold, int direction)
+{
+    ShapedParagraph paragraph;
+    paragraph.text = text;
+    const int length = static_cast<int>(text.size());
+    paragraph.breakAfter.assign(static_cast<size_t>(length), 0);
+    paragraph.mustBreakAfter.assign(static_cast<size_t>(length), 0);
+    paragraph.clusterStart.assign(static_cast<size_t>(length) + 1, 0);
+    paragraph.clusterStart[static_cast<size_t>(length)] = 1;
+    if (length == 0)
+        return paragraph;
+
+    // Unicode bidirectional algorithm (rules P2 to I2) for the levels.
+    std::vector<FriBidiCharType> types(static_cast<size_t>(length));
+    std::vector<FriBidiBracketType> brackets(static_cast<size_t>(length));
+    std::vector<FriBidiLevel> levels(static_cast<size_t>(length));
+    const auto* codePoints = reinterpret_cast<const FriBidiChar*>(text.data());
+    fribidi_get_bidi_types(codePoints, length, types.data());
+    fribidi_get_bracket_types(codePoints, length, types.data(), brackets.data());
+    FriBidiParType base = direction < 0 ? FRIBIDI_PAR_ON : direction == 0 ? FRIBIDI_PAR_LTR : FRIBIDI_PAR_RTL;
+    if (fribidi_get_par_embedding_levels_ex(types.data(), brackets.data(), length, &base, levels.data()) == 0)
+        std::fill(levels.begin(), levels.end(), FriBidiLevel{0});
+    paragraph.rightToLeft = FRIBIDI_IS_RTL(base);
+
+    // Scripts: neutral characters take the script before them (or, at the start, the first one after).
+    hb_unicode_funcs_t* unicode = hb_unicode_funcs_get_default();
+    std::vector<hb_script_t> scripts(static_cast<size_t>(length));
+    ScriptHints hints;
+    bool han = false;
+    for (int i = 0; i < length; ++i) {
+        const hb_script_t script = hb_unicode_script(unicode, text[static_cast<size_t>(i)]);
+        scripts[static_cast<size_t>(i)] = script;
+        hints.kana = hints.kana || script == HB_SCRIPT_HIRAGANA || script == HB_SCRIPT_KATAKANA;
+        hints.hangul = hints.hangul || script == HB_SCRIPT_HANGUL;
+        han = han || script == HB_SCRIPT_HAN;
+    }
+    hb_script_t last = HB_SCRIPT_COMMON;
+    for (auto& script : scripts)
+        if (!isNeutralScript(script)) {
+            last = script;
+            break;
+        }
+    for (auto& script : scripts) {
+        if (isNeutralScript(script))
+            script = last;
+        else
+            last = script;
+    }
+
+    // Faces: a character stays in the face before it when it is a mark, or neutral and present there.
+    std::vector<int> faceOf(static_cast<size_t>(length));
+    int previous = -1;
+    for (int i = 0; i < length; ++i) {
+        const char32_t c = text[static_cast<size_t>(i)];
+        const hb_script_t own = hb_unicode_script(unicode, c);
+        const bool attached = isNeutralScript(own) || isMark(unicode, c);
+        const char* language = languageForScript(scripts[static_cast<size_t>(i)], hints);
+        // A mark stays with its base even where that face lacks it: HarfBuzz then places a fallback mark, and a
+        // cluster split over two faces could not be positioned at all.
+        const int face = isMark(unicode, c) && previous >= 0
+                             ? previous
+                             : fallback.faceFor(c, language, bold, attached ? previous : -1);
+        faceOf[static_cast<size_t>(i)] = face;
+        previous = face;
+    }
+
+    // Runs of one level, script and face, shaped with the whole paragraph as context (so joining crosses faces).
+    std::u32string shapingText = text;
+    for (auto& c : shapingText)
+        if (c < 0x20 || c == 0x7f)
+            c = U' ';
+    for (int start = 0; start < length;) {
+        int end = start + 1;
+        const auto same = [&](int i) {
+            return levels[static_cast<size_t>(i)] == levels[static_cast<size_t>(start)] &&
+                   scripts[static_cast<size_t>(i)] == scripts[static_cast<size_t>(start)] &&
+                   faceOf[static_cast<size_t>(i)] == faceOf[static_cast<size_t>(start)];
+        };
+        while (end < length && same(end))
+            ++end;
+
+        ShapedRun run;
+        run.start = start;
+        run.end = end;
+        run.level = levels[static_cast<size_t>(start)];
+        run.face = faceOf[static_cast<size_t>(start)];
+        const hb_script_t script = scripts[static_cast<size_t>(start)];
+        hb_buffer_clear_contents(buffer);
+        hb_buffer_add_utf32(buffer, reinterpret_cast<const std::uint32_t*>(shapingText.data()), length,
+                            static_cast<unsigned>(start), end - start);
+        hb_buffer_set_direction(buffer, (run.level & 1) != 0 ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
+        hb_buffer_set_script(buffer, script);
+        const char* language = languageForScript(script, hints);
+        hb_buffer_set_language(buffer, hb_language_from_string(*language != 0 ? language : "en", -1));
+        hb_shape(fallback.face(run.face).hb, buffer, nullptr, 0);
+        ++runsShaped;
+
+        unsigned count = 0;
+        const hb_glyph_info_t* infos = hb_buffer_get_glyph_infos(buffer, &count);
+        const hb_glyph_position_t* positions = hb_buffer_get_glyph_positions(buffer, &count);
+        run.glyphs.reserve(count);
+        for (unsigned g = 0; g < count; ++g) {
+            ShapedGlyph glyph;
+            glyph.id = infos[g].codepoint;
+            glyph.cluster = static_cast<int>(infos[g].cluster);
+            glyph.advance = positions[g].x_advance;
+            glyph.xOffset = positions[g].x_offset;
+            glyph.yOffset = positions[g].y_offset;
+            paragraph.clusterStart[static_cast<size_t>(glyph.cluster)] = 1;
+            run.glyphs.push_back(glyph);
+        }
+        paragraph.clusterStart[static_cast<size_t>(start)] = 1;
+        paragraph.runs.push_back(std::move(run));
+        start = end;
+    }
+
+    // Line-breaking opportunities: Unicode line breaking (UAX #14), and dictionary word breaks inside Thai, which
+    // UAX #14 leaves to the implementation.
+    std::vector<char> breaks(static_cast<size_t>(length));
+    set_linebreaks_utf32(reinterpret_cast<const utf32_t*>(text.data()), static_cast<size_t>(length),
+                         breakLanguage(hints, han), breaks.data());
+    for (int i = 0; i < length; ++i) {
+        const char b = breaks[static_cast<size_t>(i)];
+        paragraph.mustBreakAfter[static_cast<size_t>(i)] = b == LINEBREAK_MUSTBREAK && i + 1 < length ? 1 : 0;
+        paragraph.breakAfter[static_cast<size_t>(i)] = b == LINEBREAK_MUSTBREAK || b == LINEBREAK_ALLOWBREAK ? 1 : 0;
+    }
+    if (thaiBreaker != nullptr) {
+        for (int start = 0; start < length;) {
+            if (scripts[static_cast<size_t>(start)] != HB_SCRIPT_THAI ||
+                hb_unicode_script(unicode, text[static_cast<size_t>(start)]) != HB_SCRIPT_THAI) {
+                ++start;
+                continue;
+            }
+            int end = start;
+            while (end < length && hb_unicode_script(unicode, text[static_cast<size_t>(end)]) == HB_SCRIPT_THAI)
+                ++end;
+            std::wstring segment(text.begin() + start, text.begin() + end);
+            std::vector<int> positions(segment.size() + 1);
+            const int found = th_brk_wc_find_breaks(static_cast<ThBrk*>(thaiBreaker), segment.c_str(),
+                                                    positions.data(), positions.size());
+            for (int k = 0; k < found; ++k) {
+                const int at = start + positions[static_cast<size_t>(k)];
+                if (at > start && at < end)
+                    paragraph.breakAfter[static_cast<size_t>(at - 1)] = 1;
+            }
+            start = end;
+        }
+    }
+    // Never inside a cluster.
+    for (int i = 0; i + 1 < length; ++i)
+        if (paragraph.clusterStart[static_cast<size_t>(i + 1)] == 0)
+            paragraph.breakAfter[static_cast<size_t>(i)] = paragraph.mustBreakAfter[static_cast<size_t>(i)] = 0;
+    return paragraph;
+}
+
+} // namespace tolmar::text
