@@ -324,6 +324,7 @@ private:
             std::u32string cutText = text.substr(0, static_cast<size_t>(cut));
             cutText.push_back(ellipsis);
             const ShapedParagraph& cutShaped = paragraph(cutText, font.bold, shaped.rightToLeft ? 1 : 0);
+            result.shortened = true;
             result.lines.push_back(placeLine(cutShaped, lineStart, cut + 1, metrics.em));
         }
         return result;

@@ -36,6 +36,8 @@ struct LaidOutLine {
 struct TextLayout {
     std::u32string text;        // what was laid out: the string, or its shortened form ending in "…"
     bool rightToLeft = false;   // paragraph direction from the first strong character
+    bool shortened = false;     // the line limit cut the text: the last line ends in "…" (code point index
+                                // end - 1 of that line; its other clusters index the text as usual)
     float lineHeight = 0.0f;
     float ascent = 0.0f;        // baseline below the top of each line
     std::vector<LaidOutLine> lines;

@@ -245,6 +245,19 @@ ShapedParagraph TextShaper::shape(const std::u32string& text, bool bold, int dir
             start = end;
         }
     }
+    // Japanese, strict: small kana and the prolonged sound mark do not begin a line (UAX #14 class CJ as NS).
+    if (hints.kana) {
+        const auto smallKanaOrLong = [](char32_t c) {
+            return c == 0x30fc || c == 0xff70 || c == 0x3041 || c == 0x3043 || c == 0x3045 || c == 0x3047 ||
+                   c == 0x3049 || c == 0x3063 || c == 0x3083 || c == 0x3085 || c == 0x3087 || c == 0x308e ||
+                   c == 0x3095 || c == 0x3096 || c == 0x30a1 || c == 0x30a3 || c == 0x30a5 || c == 0x30a7 ||
+                   c == 0x30a9 || c == 0x30c3 || c == 0x30e3 || c == 0x30e5 || c == 0x30e7 || c == 0x30ee ||
+                   c == 0x30f5 || c == 0x30f6 || (c >= 0x31f0 && c <= 0x31ff) || (c >= 0xff67 && c <= 0xff6f);
+        };
+        for (int i = 0; i + 1 < length; ++i)
+            if (smallKanaOrLong(text[static_cast<size_t>(i + 1)]))
+                paragraph.breakAfter[static_cast<size_t>(i)] = 0;
+    }
     // Never inside a cluster.
     for (int i = 0; i + 1 < length; ++i)
         if (paragraph.clusterStart[static_cast<size_t>(i + 1)] == 0)

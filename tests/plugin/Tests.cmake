@@ -7,6 +7,7 @@ add_executable(tolmar_plugin_tests
     ${CMAKE_CURRENT_LIST_DIR}/RealTimeSafetyTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/EditorTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/EditorScreenshots.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/TextLayerTest.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/helpers/JuceTestMain.cpp
 )
 target_link_libraries(tolmar_plugin_tests PRIVATE tolmar_plugin_shell tolmar_test_helpers GTest::gtest tolmar_warnings)
