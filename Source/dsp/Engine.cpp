@@ -24,7 +24,7 @@ constexpr float bypassSnap = 0.00001f; // distance at which the fade lands exact
 
 float guardOutput(float sample) noexcept
 {
-    return std::clamp(cleanSample(sample), -outputLimit, outputLimit);
+    return std::clamp(cleanSampleInline(sample), -outputLimit, outputLimit);
 }
 
 // Smallest power of two of at least 1024 samples and at least 35 ms.
@@ -64,6 +64,7 @@ struct Engine::Impl {
     std::array<std::vector<float>, 2> inputScratch;
     std::array<std::vector<float>, 2> outputScratch;
     std::array<std::vector<float>, 2> dryDelay;
+    std::vector<float> oscillatorScratch; // texture oscillator values of a chunk (mode 6), maxBlock entries
 
     void resetState() noexcept;
     void processMastering(float* const* channels, int numChannels, int numSamples, bool bypass) noexcept;
@@ -94,6 +95,8 @@ struct Engine::Impl {
     }
 
     void advanceDry() noexcept { dryPos = dryPos + 1 == latencySamples ? 0 : dryPos + 1; }
+
+    void mixChannel(int channel, float* destination, int length, bool bypass) noexcept;
 };
 
 Engine::Engine() : impl(std::make_unique<Impl>()) {}
@@ -121,6 +124,7 @@ void Engine::prepare(double sampleRateHz, int maxBlock)
         s.outputScratch[ch].assign(static_cast<std::size_t>(maxBlock), 0.0f);
         s.dryDelay[ch].assign(static_cast<std::size_t>(s.latencySamples), 0.0f);
     }
+    s.oscillatorScratch.assign(static_cast<std::size_t>(maxBlock), 0.0f);
     s.prepared = true;
     reset();
 }
@@ -192,8 +196,8 @@ void Engine::Impl::processMastering(float* const* channels, int numChannels, int
     const float* left = channels[0];
     const float* right = channels[numChannels - 1];
     for (int i = 0; i < numSamples; ++i) {
-        const float xL = cleanSample(left[i]);
-        const float xR = cleanSample(right[i]);
+        const float xL = cleanSampleInline(left[i]);
+        const float xR = cleanSampleInline(right[i]);
         inputPeak = std::max(inputPeak, std::max(std::fabs(xL), std::fabs(xR)));
 
         const Mastering::Frame limited = mastering.process(xL, xR);
@@ -221,8 +225,8 @@ int Engine::Impl::analyse(float* const* channels, int numChannels, int offset, i
     double energy0 = 0.0;
     double energy1 = 0.0;
     for (int i = 0; i < length; ++i) {
-        const float x0 = cleanSample(first[i]);
-        const float x1 = cleanSample(last[i]);
+        const float x0 = cleanSampleInline(first[i]);
+        const float x1 = cleanSampleInline(last[i]);
         scratch0[i] = x0;
         scratch1[i] = x1;
         energy0 += static_cast<double>(x0) * x0;
@@ -295,20 +299,56 @@ void Engine::Impl::processChunk(float* const* channels, int numChannels, int off
     float* outputs[2] = {outputScratch[0].data(), outputScratch[1].data()};
     stretcher.process(inputs, length, outputs, length);
 
-    const bool textured = profile.mode == Mode::ultraEdited;
-    for (int i = 0; i < length; ++i) {
-        stepBypass(settings.bypass);
-        const float o = textured ? voice.oscillator(targetHz) : 0.0f;
-        for (int ch = 0; ch < 2; ++ch) {
-            const auto c = static_cast<std::size_t>(ch);
-            const float wet = voice.processSample(ch, outputScratch[c][static_cast<std::size_t>(i)], o);
-            const float out = mixAndGuard(ch, wet, inputScratch[c][static_cast<std::size_t>(i)]);
-            if (ch < numChannels)
-                channels[ch][offset + i] = out;
-        }
-        advanceDry();
-        voice.advance();
+    // The chains run channel by channel over the whole chunk: the channels share no state but the echo
+    // position, the oscillator and the bypass fade, each of which is the same sample for sample either way.
+    const float* oscillator = nullptr;
+    if (profile.mode == Mode::ultraEdited) {
+        voice.oscillatorBlock(targetHz, oscillatorScratch.data(), length);
+        oscillator = oscillatorScratch.data();
     }
+    for (int ch = 0; ch < 2; ++ch)
+        voice.processChannel(ch, outputScratch[static_cast<std::size_t>(ch)].data(), length, oscillator);
+    voice.advance(length);
+
+    const float startMix = bypassMix;
+    const std::int32_t startPos = dryPos;
+    for (int ch = 0; ch < 2; ++ch) {
+        bypassMix = startMix;
+        dryPos = startPos;
+        mixChannel(ch, ch < numChannels ? channels[ch] + offset : nullptr, length, settings.bypass);
+    }
+}
+
+// Fades between the wet chunk (outputScratch) and the latency-aligned dry input, guards, meters and writes one
+// channel (destination may be null: computed and metered, not written). Leaves bypassMix and dryPos as they
+// are after the chunk.
+void Engine::Impl::mixChannel(int channel, float* destination, int length, bool bypass) noexcept
+{
+    const auto c = static_cast<std::size_t>(channel);
+    const float* wet = outputScratch[c].data();
+    const float* input = inputScratch[c].data();
+    float* line = dryDelay[c].data();
+    const float target = bypass ? 1.0f : 0.0f;
+    float mix = bypassMix;
+    float peak = outputPeak;
+    std::int32_t pos = dryPos;
+    for (int i = 0; i < length; ++i) {
+        if (mix != target) {
+            mix += bypassStep * (target - mix);
+            if (std::fabs(target - mix) < bypassSnap)
+                mix = target;
+        }
+        const float dry = line[pos];
+        line[pos] = input[i];
+        const float out = guardOutput(wet[i] * (1.0f - mix) + dry * mix);
+        peak = std::max(peak, std::fabs(out));
+        if (destination != nullptr)
+            destination[i] = out;
+        pos = pos + 1 == latencySamples ? 0 : pos + 1;
+    }
+    bypassMix = mix;
+    outputPeak = peak;
+    dryPos = pos;
 }
 
 int Engine::latency() const noexcept

@@ -72,16 +72,6 @@ const VoiceProfile& voiceProfile(Mode mode) noexcept
     return profiles[index >= 0 && index < 7 ? static_cast<std::size_t>(index) : 0];
 }
 
-float compressorGain(float envelope, float threshold, float exponent) noexcept
-{
-    return envelope > threshold ? std::pow(threshold / envelope, exponent) : 1.0f;
-}
-
-float quantize7Bit(float value) noexcept
-{
-    return std::round(value * 128.0f) / 128.0f;
-}
-
 #if defined(__SSE__) || defined(_M_X64)
 ScopedFlushDenormals::ScopedFlushDenormals() noexcept : savedMode(_mm_getcsr())
 {
@@ -178,34 +168,137 @@ void VoiceChains::setProfile(Mode mode) noexcept
         tapDelay[ch] = std::clamp(static_cast<int>((0.012 + 0.004 * static_cast<double>(ch)) * sampleRate), 1, length);
 }
 
-float VoiceChains::oscillator(float targetHz) noexcept
+namespace {
+
+// The stages' arithmetic, shared by the per-sample calls and the block loops so both give the same bits.
+
+// Phase of the texture oscillator after one more step. fmod is exact, and so is the single subtraction that
+// replaces it while the sum stays below two periods (Sterbenz lemma).
+inline double advancePhase(double phase, double step) noexcept
 {
-    if (!(targetHz > 0.0f))
-        return 0.0f;
-    texturePhase = std::fmod(texturePhase + twoPi * static_cast<double>(targetHz) / sampleRate, twoPi);
-    // sin p + 0.3 sin 2p + 0.15 sin 3p from one sine and cosine (double-angle and triple-angle identities).
-    const double s = std::sin(texturePhase);
-    const double c = std::cos(texturePhase);
+    const double next = phase + step;
+    if (next < twoPi)
+        return next;
+    return next < 2.0 * twoPi ? next - twoPi : std::fmod(next, twoPi);
+}
+
+// sin p + 0.3 sin 2p + 0.15 sin 3p from one sine and cosine (double-angle and triple-angle identities), / 1.45.
+inline float oscillatorValue(double phase) noexcept
+{
+    const double s = std::sin(phase);
+    const double c = std::cos(phase);
     const double sin2 = 2.0 * s * c;
     const double sin3 = s * (3.0 - 4.0 * s * s);
     return static_cast<float>((s + 0.3 * sin2 + 0.15 * sin3) / 1.45);
 }
 
+// First-order high-pass then first-order low-pass (one-pole smoothers).
+inline float bandStep(float& highpassLow, float& lowpass, float h, float l, float y) noexcept
+{
+    highpassLow += h * (y - highpassLow);
+    const float u = y - highpassLow;
+    lowpass += l * (u - lowpass);
+    return lowpass;
+}
+
+// Peak follower: fast rise, slow fall.
+inline void envelopeStep(float& env, float y) noexcept
+{
+    const float magnitude = std::fabs(y);
+    const float k = magnitude > env ? 0.02f : 0.0008f;
+    env += k * (magnitude - env);
+}
+
+// Compressor gain, de-esser (the part above a one-pole smoother, reduced by up to 70 % when it is loud) and
+// soft clipper of the tuned modes.
+inline float dynamicsStep(float& smooth, float env, const VoiceProfile& p, float y) noexcept
+{
+    const float g = compressorGain(env, p.threshold, p.exponent);
+    smooth += 0.38f * (y - smooth);
+    const float s = y - smooth;
+    const float r = std::clamp(5.0f * (std::fabs(s) - 0.04f), 0.0f, 0.7f);
+    return tanhFast(p.softness * p.drive * g * (y - r * s)) / p.softness;
+}
+
+// Presence equaliser (transposed direct form II) and the octave-up saturation.
+template <typename Biquad>
+inline float presenceStep(Biquad& eq, float y) noexcept
+{
+    const float out = eq.b0 * y + eq.z1;
+    eq.z1 = eq.b1 * y - eq.a1 * out + eq.z2;
+    eq.z2 = eq.b2 * y - eq.a2 * out;
+    return 0.65f * tanhFast(3.2f * out);
+}
+
+inline float satanicStep(float y) noexcept
+{
+    return 0.7f * tanhFast(2.1f * y);
+}
+
+inline float textureStep(float y, float env, float oscillator) noexcept
+{
+    return quantize7Bit(0.7f * y + 0.55f * env * oscillator);
+}
+
+inline int wrapNext(int pos, int length) noexcept
+{
+    return pos + 1 == length ? 0 : pos + 1;
+}
+
+// Damped comb: read, low-pass the read value, write input plus damped feedback. Returns the value read.
+inline float combStep(float* line, int& pos, int length, float& damp, float feedback, float y) noexcept
+{
+    const float c = line[pos];
+    damp += 0.3f * (c - damp);
+    line[pos] = y + feedback * damp;
+    pos = wrapNext(pos, length);
+    return c;
+}
+
+// Schroeder all-pass with g = 0.5.
+inline float allpassStep(float* line, int& pos, int length, float in) noexcept
+{
+    const float v = line[pos];
+    const float out = v - 0.5f * in;
+    line[pos] = in + 0.5f * out;
+    pos = wrapNext(pos, length);
+    return out;
+}
+
+} // namespace
+
+float VoiceChains::oscillator(float targetHz) noexcept
+{
+    if (!(targetHz > 0.0f))
+        return 0.0f;
+    texturePhase = advancePhase(texturePhase, twoPi * static_cast<double>(targetHz) / sampleRate);
+    return oscillatorValue(texturePhase);
+}
+
+void VoiceChains::oscillatorBlock(float targetHz, float* values, int length) noexcept
+{
+    if (!(targetHz > 0.0f)) {
+        std::fill(values, values + length, 0.0f);
+        return;
+    }
+    const double step = twoPi * static_cast<double>(targetHz) / sampleRate;
+    double phase = texturePhase;
+    for (int i = 0; i < length; ++i) {
+        phase = advancePhase(phase, step);
+        values[i] = oscillatorValue(phase);
+    }
+    texturePhase = phase;
+}
+
 float VoiceChains::bandFilter(int channel, float y) noexcept
 {
     auto& band = bandState[static_cast<std::size_t>(channel)];
-    band.highpassLow += highpassCoef * (y - band.highpassLow);
-    const float u = y - band.highpassLow;
-    band.lowpass += lowpassCoef * (u - band.lowpass);
-    return band.lowpass;
+    return bandStep(band.highpassLow, band.lowpass, highpassCoef, lowpassCoef, y);
 }
 
 void VoiceChains::followEnvelope(int channel, float y) noexcept
 {
-    float& env = envelopeState[static_cast<std::size_t>(channel)];
-    const float magnitude = std::fabs(y);
-    const float k = magnitude > env ? 0.02f : 0.0008f;
-    env += k * (magnitude - env);
+    envelopeStep(envelopeState[static_cast<std::size_t>(channel)], y);
 }
 
 float VoiceChains::character(int channel, float y) noexcept
@@ -215,24 +308,12 @@ float VoiceChains::character(int channel, float y) noexcept
     case Mode::trapDefault:
     case Mode::cumbia:
     case Mode::reggaeton:
-    case Mode::ultraEdited: {
-        const float g = compressorGain(envelopeState[ch], profile->threshold, profile->exponent);
-        // De-esser: the part above a one-pole smoother, reduced by up to 70 % when it is loud.
-        float& smooth = deEssState[ch];
-        smooth += 0.38f * (y - smooth);
-        const float s = y - smooth;
-        const float r = std::clamp(5.0f * (std::fabs(s) - 0.04f), 0.0f, 0.7f);
-        return tanhFast(profile->softness * profile->drive * g * (y - r * s)) / profile->softness;
-    }
+    case Mode::ultraEdited:
+        return dynamicsStep(deEssState[ch], envelopeState[ch], *profile, y);
     case Mode::satanic:
-        return 0.7f * tanhFast(2.1f * y);
-    case Mode::mosquito: {
-        auto& eq = presenceEq[ch];
-        const float out = eq.b0 * y + eq.z1;
-        eq.z1 = eq.b1 * y - eq.a1 * out + eq.z2;
-        eq.z2 = eq.b2 * y - eq.a2 * out;
-        return 0.65f * tanhFast(3.2f * out);
-    }
+        return satanicStep(y);
+    case Mode::mosquito:
+        return presenceStep(presenceEq[ch], y);
     default:
         return y;
     }
@@ -240,7 +321,7 @@ float VoiceChains::character(int channel, float y) noexcept
 
 float VoiceChains::texture(int channel, float y, float oscillatorValue) const noexcept
 {
-    return quantize7Bit(0.7f * y + 0.55f * envelopeState[static_cast<std::size_t>(channel)] * oscillatorValue);
+    return textureStep(y, envelopeState[static_cast<std::size_t>(channel)], oscillatorValue);
 }
 
 float VoiceChains::echo(int channel, float y) noexcept
@@ -266,31 +347,20 @@ float VoiceChains::ambience(int channel, float y) noexcept
     float a = 0.0f;
     for (std::size_t k = 0; k < 3; ++k) {
         auto& line = combLine[ch][k];
-        int& pos = combPos[ch][k];
-        float& damp = combDamp[ch][k];
-        const float c = line[static_cast<std::size_t>(pos)];
-        damp += 0.3f * (c - damp);
-        line[static_cast<std::size_t>(pos)] = y + profile->combFeedback * damp;
-        pos = pos + 1 == static_cast<int>(line.size()) ? 0 : pos + 1;
-        a += c;
+        a += combStep(line.data(), combPos[ch][k], static_cast<int>(line.size()), combDamp[ch][k],
+                      profile->combFeedback, y);
     }
-    if (profile->mode == Mode::trapDefault) {
+    if (profile->mode == Mode::trapDefault)
         for (std::size_t j = 0; j < 2; ++j) {
             auto& line = allpassLine[ch][j];
-            int& pos = allpassPos[ch][j];
-            const float v = line[static_cast<std::size_t>(pos)];
-            const float out = v - 0.5f * a;
-            line[static_cast<std::size_t>(pos)] = a + 0.5f * out;
-            pos = pos + 1 == static_cast<int>(line.size()) ? 0 : pos + 1;
-            a = out;
+            a = allpassStep(line.data(), allpassPos[ch][j], static_cast<int>(line.size()), a);
         }
-    }
     return isTunedMode(profile->mode) ? y + profile->reverbMix * a : y;
 }
 
 float VoiceChains::processSample(int channel, float input, float oscillatorValue) noexcept
 {
-    float y = bandFilter(channel, cleanSample(input));
+    float y = bandFilter(channel, cleanSampleInline(input));
     followEnvelope(channel, y);
     y = character(channel, y);
     if (profile->mode == Mode::ultraEdited)
@@ -303,7 +373,117 @@ float VoiceChains::processSample(int channel, float input, float oscillatorValue
 
 void VoiceChains::advance() noexcept
 {
-    echoPos = echoPos + 1 == echoLength() ? 0 : echoPos + 1;
+    echoPos = wrapNext(echoPos, echoLength());
+}
+
+void VoiceChains::advance(int samples) noexcept
+{
+    const int length = echoLength();
+    echoPos = static_cast<int>((static_cast<long long>(echoPos) + samples) % length);
+}
+
+// The per-sample chain with the mode fixed at compile time: no branch on the mode inside the loop, and every
+// state of the channel (filters, envelope, positions, comb damping) stays in a local for the whole chunk.
+template <Mode mode>
+void VoiceChains::runChannel(std::size_t ch, float* samples, int length, const float* oscillatorValues) noexcept
+{
+    constexpr bool tuned = isTunedMode(mode);
+    const VoiceProfile& p = *profile;
+    const float h = highpassCoef;
+    const float l = lowpassCoef;
+    const float echoFeedback = p.echoFeedback;
+    const float echoSend = p.echoSend;
+    const float combFeedback = p.combFeedback;
+    const float reverbMix = p.reverbMix;
+
+    BandState band = bandState[ch];
+    float env = envelopeState[ch];
+    float smooth = deEssState[ch];
+    Biquad eq = presenceEq[ch];
+
+    float* echoData = echoLine[ch].data();
+    const int echoLen = static_cast<int>(echoLine[ch].size());
+    int writePos = echoPos;
+    int readPos = (echoPos + echoLen - echoDelaySamples) % echoLen;
+    int tapPos = (echoPos + echoLen - tapDelay[ch]) % echoLen;
+
+    float* comb0 = combLine[ch][0].data();
+    float* comb1 = combLine[ch][1].data();
+    float* comb2 = combLine[ch][2].data();
+    const int combLen0 = static_cast<int>(combLine[ch][0].size());
+    const int combLen1 = static_cast<int>(combLine[ch][1].size());
+    const int combLen2 = static_cast<int>(combLine[ch][2].size());
+    int combPos0 = combPos[ch][0];
+    int combPos1 = combPos[ch][1];
+    int combPos2 = combPos[ch][2];
+    float damp0 = combDamp[ch][0];
+    float damp1 = combDamp[ch][1];
+    float damp2 = combDamp[ch][2];
+
+    float* allpass0 = allpassLine[ch][0].data();
+    float* allpass1 = allpassLine[ch][1].data();
+    const int allpassLen0 = static_cast<int>(allpassLine[ch][0].size());
+    const int allpassLen1 = static_cast<int>(allpassLine[ch][1].size());
+    int allpassPos0 = allpassPos[ch][0];
+    int allpassPos1 = allpassPos[ch][1];
+
+    for (int i = 0; i < length; ++i) {
+        float y = bandStep(band.highpassLow, band.lowpass, h, l, cleanSampleInline(samples[i]));
+        envelopeStep(env, y);
+        if constexpr (tuned)
+            y = dynamicsStep(smooth, env, p, y);
+        else if constexpr (mode == Mode::satanic)
+            y = satanicStep(y);
+        else if constexpr (mode == Mode::mosquito)
+            y = presenceStep(eq, y);
+        if constexpr (mode == Mode::ultraEdited)
+            y = textureStep(y, env, oscillatorValues[i]);
+
+        const float e = echoData[readPos];
+        echoData[writePos] = y + echoFeedback * e;
+        y = y + echoSend * e;
+        if constexpr (mode == Mode::reggaeton) {
+            y = y + 0.08f * echoData[tapPos];
+            tapPos = wrapNext(tapPos, echoLen);
+        }
+        readPos = wrapNext(readPos, echoLen);
+        writePos = wrapNext(writePos, echoLen);
+
+        float a = 0.0f;
+        a += combStep(comb0, combPos0, combLen0, damp0, combFeedback, y);
+        a += combStep(comb1, combPos1, combLen1, damp1, combFeedback, y);
+        a += combStep(comb2, combPos2, combLen2, damp2, combFeedback, y);
+        if constexpr (mode == Mode::trapDefault) {
+            a = allpassStep(allpass0, allpassPos0, allpassLen0, a);
+            a = allpassStep(allpass1, allpassPos1, allpassLen1, a);
+        }
+        if constexpr (tuned)
+            y = y + reverbMix * a;
+        samples[i] = y;
+    }
+
+    bandState[ch] = band;
+    envelopeState[ch] = env;
+    deEssState[ch] = smooth;
+    presenceEq[ch] = eq;
+    combPos[ch] = {combPos0, combPos1, combPos2};
+    combDamp[ch] = {damp0, damp1, damp2};
+    allpassPos[ch] = {allpassPos0, allpassPos1};
+}
+
+void VoiceChains::processChannel(int channel, float* samples, int length, const float* oscillatorValues) noexcept
+{
+    const auto ch = static_cast<std::size_t>(channel);
+    switch (profile->mode) {
+    case Mode::mosquito: runChannel<Mode::mosquito>(ch, samples, length, oscillatorValues); break;
+    case Mode::satanic: runChannel<Mode::satanic>(ch, samples, length, oscillatorValues); break;
+    case Mode::trapDefault: runChannel<Mode::trapDefault>(ch, samples, length, oscillatorValues); break;
+    case Mode::dizzyMosquito: runChannel<Mode::dizzyMosquito>(ch, samples, length, oscillatorValues); break;
+    case Mode::cumbia: runChannel<Mode::cumbia>(ch, samples, length, oscillatorValues); break;
+    case Mode::reggaeton: runChannel<Mode::reggaeton>(ch, samples, length, oscillatorValues); break;
+    case Mode::ultraEdited: runChannel<Mode::ultraEdited>(ch, samples, length, oscillatorValues); break;
+    default: break;
+    }
 }
 
 int VoiceChains::combLength(int channel, int comb) const noexcept

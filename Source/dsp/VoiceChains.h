@@ -2,7 +2,10 @@
 
 #include "dsp/Mode.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
+#include <cstdint>
 #include <vector>
 
 namespace tolmar {
@@ -40,10 +43,32 @@ struct VoiceProfile {
 const VoiceProfile& voiceProfile(Mode mode) noexcept;
 
 // Compressor gain: (threshold / envelope)^exponent above the threshold, exactly 1 at or below it.
-float compressorGain(float envelope, float threshold, float exponent) noexcept;
+inline float compressorGain(float envelope, float threshold, float exponent) noexcept
+{
+    return envelope > threshold ? std::pow(threshold / envelope, exponent) : 1.0f;
+}
 
-// 7-bit staircase: nearest multiple of 1/128, halves away from zero.
-float quantize7Bit(float value) noexcept;
+// 7-bit staircase: nearest multiple of 1/128, halves away from zero. std::round without the library call:
+// truncate (keeping the sign of zero), then step away from zero when the exact remainder is at least a half.
+inline float quantize7Bit(float value) noexcept
+{
+    const float x = value * 128.0f;
+    if (!(std::fabs(x) < 4194304.0f)) // beyond 2^22 (and for inf or NaN) the library call
+        return std::round(x) / 128.0f;
+    float t = std::copysign(static_cast<float>(static_cast<std::int32_t>(x)), x);
+    const float remainder = x - t;
+    if (remainder >= 0.5f)
+        t += 1.0f;
+    else if (remainder <= -0.5f)
+        t -= 1.0f;
+    return t / 128.0f;
+}
+
+// cleanSample's rule (non-finite -> 0, else limited to +-8), inline for the per-sample loops.
+inline float cleanSampleInline(float sample) noexcept
+{
+    return std::isfinite(sample) ? std::clamp(sample, -8.0f, 8.0f) : 0.0f;
+}
 
 // Restores the floating-point mode on leaving scope; while alive, denormal results and inputs are
 // flushed to zero, so decaying recursive filters and delay lines never enter the slow denormal range.
@@ -81,6 +106,14 @@ public:
 
     // Moves the shared echo write position on; once per sample, after both channels.
     void advance() noexcept;
+
+    // Block forms of the above, same results sample for sample. oscillatorBlock writes one texture value per
+    // sample of a chunk (mode 6). processChannel runs the whole chain over one channel's chunk in place (the
+    // shifter's output becomes the wet signal), reading oscillatorValues in mode 6 only; run it for channel 0
+    // and channel 1 over the same chunk, then advance(length). Audio thread.
+    void oscillatorBlock(float targetHz, float* values, int length) noexcept;
+    void processChannel(int channel, float* samples, int length, const float* oscillatorValues) noexcept;
+    void advance(int samples) noexcept;
 
     // The stages in chain order, public so each can be examined on its own.
     float bandFilter(int channel, float y) noexcept;
@@ -121,6 +154,10 @@ private:
     std::array<std::array<float, 3>, 2> combDamp{};
     std::array<std::array<std::vector<float>, 2>, 2> allpassLine;
     std::array<std::array<int, 2>, 2> allpassPos{};
+
+    // The chain of one mode over one channel's chunk, with the channel's state held in locals.
+    template <Mode mode>
+    void runChannel(std::size_t ch, float* samples, int length, const float* oscillatorValues) noexcept;
 
     // Formed per process call from the profile.
     const VoiceProfile* profile = &voiceProfile(Mode::mosquito);
