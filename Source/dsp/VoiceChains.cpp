@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #if defined(__SSE__) || defined(_M_X64)
 #include <xmmintrin.h>
@@ -40,18 +41,114 @@ constexpr std::array<double, 2> allpassSeconds{0.005, 0.0073};
 constexpr double combSpread = 0.0007;
 constexpr double allpassSpread = 0.0003;
 
-// Hyperbolic tangent within 2 float ulps of tanhf at about half its cost: a Taylor polynomial near 0,
-// 1 - 2 / (e^2|x| + 1) elsewhere; exactly ±1 beyond |x| = 9, so a clipper's ceiling is never passed.
-float tanhFast(float x) noexcept
+// condition ? a : b through the bit patterns. A plain conditional on floats keeps GCC (which must assume that
+// float operations may trap) from vectorising the loops below; a mask on integers does not.
+inline float pick(bool condition, float a, float b) noexcept
+{
+    std::int32_t bitsA = 0;
+    std::int32_t bitsB = 0;
+    std::memcpy(&bitsA, &a, sizeof(a));
+    std::memcpy(&bitsB, &b, sizeof(b));
+    const std::int32_t mask = -static_cast<std::int32_t>(condition);
+    const std::int32_t bits = (bitsA & mask) | (bitsB & ~mask);
+    float result = 0.0f;
+    std::memcpy(&result, &bits, sizeof(result));
+    return result;
+}
+
+// e^r for |r| <= ln 2 / 2 by its Taylor polynomial to degree 7 (truncation below 1e-8).
+inline float expReduced(float r) noexcept
+{
+    return 1.0f
+           + r * (1.0f
+                  + r * (0.5f
+                         + r * (1.0f / 6.0f
+                                + r * (1.0f / 24.0f
+                                       + r * (1.0f / 120.0f + r * (1.0f / 720.0f + r * (1.0f / 5040.0f)))))));
+}
+
+// p * 2^n for n in -126 .. 127, through the exponent bits.
+inline float scaleByPowerOfTwo(float p, std::int32_t n) noexcept
+{
+    const std::int32_t bits = (n + 127) << 23;
+    float scale = 0.0f;
+    std::memcpy(&scale, &bits, sizeof(scale));
+    return p * scale;
+}
+
+// e^x by Cody-Waite reduction: x = n ln 2 + r with |r| <= ln 2 / 2 (ln 2 split in two so that n ln 2 is exact).
+// Within about 2 float ulps of expf for x in [-80, 80] (clamped there). Branch-free, so loops over it vectorise.
+inline float expFast(float x) noexcept
+{
+    constexpr float log2e = 1.44269504f;
+    constexpr float ln2High = 0.693359375f; // 355 / 512: its products with n stay exact
+    constexpr float ln2Low = -2.12194440e-4f;
+    const float raised = pick(x > -80.0f, x, -80.0f); // NaN goes to -80
+    const float clamped = pick(raised < 80.0f, raised, 80.0f);
+    const auto n = static_cast<std::int32_t>(clamped * log2e + 128.5f) - 128; // nearest integer, from a positive
+    const float nf = static_cast<float>(n);
+    return scaleByPowerOfTwo(expReduced((clamped - nf * ln2High) - nf * ln2Low), n);
+}
+
+// 2^x for x in [-126, 126] (clamped there): x = n + f with |f| <= 1/2 (f exact), 2^f = e^(f ln 2). Branch-free.
+inline float exp2Fast(float x) noexcept
+{
+    const float raised = pick(x > -126.0f, x, -126.0f);
+    const float clamped = pick(raised < 126.0f, raised, 126.0f);
+    const auto n = static_cast<std::int32_t>(clamped + 128.5f) - 128;
+    return scaleByPowerOfTwo(expReduced((clamped - static_cast<float>(n)) * 0.693147181f), n);
+}
+
+// log2 x for positive normal x: exponent plus log2 of the mantissa taken to [sqrt(1/2), sqrt(2)), the latter as
+// (2 / ln 2) atanh(t) with t = (m - 1) / (m + 1), |t| < 0.172, series to t^9 (truncation below 1e-9). Branch-free.
+inline float log2Fast(float x) noexcept
+{
+    std::int32_t bits = 0;
+    std::memcpy(&bits, &x, sizeof(bits));
+    std::int32_t exponent = (bits >> 23) - 127;
+    bits = (bits & 0x007FFFFF) | 0x3F800000;
+    float m = 0.0f;
+    std::memcpy(&m, &bits, sizeof(m));
+    const bool high = m > 1.41421356f;
+    m = pick(high, 0.5f * m, m);
+    exponent += static_cast<std::int32_t>(high);
+    const float t = (m - 1.0f) / (m + 1.0f);
+    const float t2 = t * t;
+    const float series =
+        t * (2.88539008f + t2 * (0.961796694f + t2 * (0.577078016f + t2 * (0.412198583f + t2 * 0.320598898f))));
+    return static_cast<float>(exponent) + series;
+}
+
+// Hyperbolic tangent within 2 float ulps of tanhf: a Taylor polynomial near 0, 1 - 2 / (e^2|x| + 1) elsewhere;
+// exactly ±1 beyond |x| = 9, so a clipper's ceiling is never passed. Branch-free.
+inline float tanhFast(float x) noexcept
 {
     const float a = std::fabs(x);
-    if (a < 0.125f) {
-        const float x2 = x * x;
-        return x * (1.0f + x2 * (-1.0f / 3.0f + x2 * (2.0f / 15.0f + x2 * (-17.0f / 315.0f))));
-    }
-    if (a > 9.0f)
-        return std::copysign(1.0f, x);
-    return std::copysign(1.0f - 2.0f / (std::exp(2.0f * a) + 1.0f), x);
+    const float x2 = x * x;
+    const float near = x * (1.0f + x2 * (-1.0f / 3.0f + x2 * (2.0f / 15.0f + x2 * (-17.0f / 315.0f))));
+    const float far = 1.0f - 2.0f / (expFast(2.0f * a) + 1.0f);
+    return pick(a < 0.125f, near, std::copysign(pick(a > 9.0f, 1.0f, far), x));
+}
+
+// std::round(value * 128) / 128 without the library call or a branch: truncate (keeping the sign of zero), then
+// step away from zero where the exact remainder is at least a half. From 2^23 on every float is an integer.
+inline float quantizeStep(float value) noexcept
+{
+    const float x = value * 128.0f;
+    const bool inRange = std::fabs(x) < 8388608.0f; // false also for inf and NaN, which pass through
+    const float t = std::copysign(static_cast<float>(static_cast<std::int32_t>(pick(inRange, x, 0.0f))), x);
+    const float remainder = x - t;
+    const float up = pick(remainder >= 0.5f, t + 1.0f, t);
+    const float rounded = pick(remainder <= -0.5f, t - 1.0f, up);
+    return pick(inRange, rounded, x) / 128.0f;
+}
+
+// (threshold / envelope)^exponent as 2^(exponent log2(threshold / envelope)) above the threshold, else 1. The power
+// is formed in every case (harmlessly, also for a zero envelope) so that a loop over it stays branch-free.
+inline float gain(float envelope, float threshold, float exponent) noexcept
+{
+    const float power = exp2Fast(exponent * log2Fast(threshold / envelope));
+    return pick(envelope > threshold, power, 1.0f);
 }
 
 int lengthFor(double seconds, double sampleRate)
@@ -70,6 +167,16 @@ const VoiceProfile& voiceProfile(Mode mode) noexcept
 {
     const auto index = static_cast<std::int32_t>(mode);
     return profiles[index >= 0 && index < 7 ? static_cast<std::size_t>(index) : 0];
+}
+
+float quantize7Bit(float value) noexcept
+{
+    return quantizeStep(value);
+}
+
+float compressorGain(float envelope, float threshold, float exponent) noexcept
+{
+    return gain(envelope, threshold, exponent);
 }
 
 #if defined(__SSE__) || defined(_M_X64)
@@ -209,25 +316,62 @@ inline void envelopeStep(float& env, float y) noexcept
     env += k * (magnitude - env);
 }
 
-// Compressor gain, de-esser (the part above a one-pole smoother, reduced by up to 70 % when it is loud) and
-// soft clipper of the tuned modes.
-inline float dynamicsStep(float& smooth, float env, const VoiceProfile& p, float y) noexcept
+// De-esser of the tuned modes: the part above a one-pole smoother is reduced by up to 70 % when it is loud.
+inline float deEssStep(float& smooth, float y) noexcept
 {
-    const float g = compressorGain(env, p.threshold, p.exponent);
     smooth += 0.38f * (y - smooth);
     const float s = y - smooth;
-    const float r = std::clamp(5.0f * (std::fabs(s) - 0.04f), 0.0f, 0.7f);
-    return tanhFast(p.softness * p.drive * g * (y - r * s)) / p.softness;
+    // std::clamp to 0 .. 0.7 without branches: the sibilance test flips from sample to sample.
+    const float excess = 5.0f * (std::fabs(s) - 0.04f);
+    const float raised = pick(excess < 0.0f, 0.0f, excess);
+    const float r = pick(0.7f < raised, 0.7f, raised);
+    return y - r * s;
 }
 
-// Presence equaliser (transposed direct form II) and the octave-up saturation.
+// The tuned modes' settings of the compressor and the soft clipper, taken out of the profile for the loops.
+struct Dynamics {
+    float threshold;
+    float exponent;
+    float drive;
+    float softness;
+
+    explicit Dynamics(const VoiceProfile& p) noexcept
+        : threshold(p.threshold), exponent(p.exponent), drive(p.drive), softness(p.softness)
+    {
+    }
+};
+
+// Compressor gain on the envelope and soft clipper of the tuned modes, on the de-essed sample.
+inline float softClipStep(float env, Dynamics d, float deEssed) noexcept
+{
+    const float g = gain(env, d.threshold, d.exponent);
+    return tanhFast(d.softness * d.drive * g * deEssed) / d.softness;
+}
+
+inline float dynamicsStep(float& smooth, float env, const VoiceProfile& p, float y) noexcept
+{
+    return softClipStep(env, Dynamics(p), deEssStep(smooth, y));
+}
+
+// Presence equaliser (transposed direct form II), then the octave-up saturation.
 template <typename Biquad>
-inline float presenceStep(Biquad& eq, float y) noexcept
+inline float presenceFilterStep(Biquad& eq, float y) noexcept
 {
     const float out = eq.b0 * y + eq.z1;
     eq.z1 = eq.b1 * y - eq.a1 * out + eq.z2;
     eq.z2 = eq.b2 * y - eq.a2 * out;
-    return 0.65f * tanhFast(3.2f * out);
+    return out;
+}
+
+inline float presenceSaturationStep(float y) noexcept
+{
+    return 0.65f * tanhFast(3.2f * y);
+}
+
+template <typename Biquad>
+inline float presenceStep(Biquad& eq, float y) noexcept
+{
+    return presenceSaturationStep(presenceFilterStep(eq, y));
 }
 
 inline float satanicStep(float y) noexcept
@@ -237,7 +381,7 @@ inline float satanicStep(float y) noexcept
 
 inline float textureStep(float y, float env, float oscillator) noexcept
 {
-    return quantize7Bit(0.7f * y + 0.55f * env * oscillator);
+    return quantizeStep(0.7f * y + 0.55f * env * oscillator);
 }
 
 inline int wrapNext(int pos, int length) noexcept
@@ -413,6 +557,7 @@ void VoiceChains::runChannel(std::size_t ch, float* samples, int length, const f
     const float echoSend = p.echoSend;
     const float combFeedback = p.combFeedback;
     const float reverbMix = p.reverbMix;
+    const Dynamics dynamics(p);
 
     BandState band = bandState[ch];
     float env = envelopeState[ch];
@@ -445,39 +590,65 @@ void VoiceChains::runChannel(std::size_t ch, float* samples, int length, const f
     int allpassPos0 = allpassPos[ch][0];
     int allpassPos1 = allpassPos[ch][1];
 
-    for (int i = 0; i < length; ++i) {
-        float y = bandStep(band.highpassLow, band.lowpass, h, l, cleanSampleInline(samples[i]));
-        envelopeStep(env, y);
-        if constexpr (tuned)
-            y = dynamicsStep(smooth, env, p, y);
-        else if constexpr (mode == Mode::satanic)
-            y = satanicStep(y);
-        else if constexpr (mode == Mode::mosquito)
-            y = presenceStep(eq, y);
-        if constexpr (mode == Mode::ultraEdited)
-            y = textureStep(y, env, oscillatorValues[i]);
+    // Sub-blocks of up to 64 samples in three passes: the recursive front (band filter, envelope, de-esser or
+    // equaliser) one sample after another; the memoryless character stage (gain, clipper) over the whole
+    // sub-block, where the compiler vectorises it; then the recursive back (texture, echo, combs, all-passes).
+    constexpr int subBlock = 64;
+    float envelopes[subBlock];
+    float shaped[subBlock];
+    for (int start = 0; start < length; start += subBlock) {
+        const int count = std::min(subBlock, length - start);
+        float* block = samples + start;
 
-        const float e = echoData[readPos];
-        echoData[writePos] = y + echoFeedback * e;
-        y = y + echoSend * e;
-        if constexpr (mode == Mode::reggaeton) {
-            y = y + 0.08f * echoData[tapPos];
-            tapPos = wrapNext(tapPos, echoLen);
+        for (int i = 0; i < count; ++i) {
+            float y = bandStep(band.highpassLow, band.lowpass, h, l, cleanSampleInline(block[i]));
+            envelopeStep(env, y);
+            envelopes[i] = env;
+            if constexpr (tuned)
+                y = deEssStep(smooth, y);
+            else if constexpr (mode == Mode::mosquito)
+                y = presenceFilterStep(eq, y);
+            shaped[i] = y;
         }
-        readPos = wrapNext(readPos, echoLen);
-        writePos = wrapNext(writePos, echoLen);
 
-        float a = 0.0f;
-        a += combStep(comb0, combPos0, combLen0, damp0, combFeedback, y);
-        a += combStep(comb1, combPos1, combLen1, damp1, combFeedback, y);
-        a += combStep(comb2, combPos2, combLen2, damp2, combFeedback, y);
-        if constexpr (mode == Mode::trapDefault) {
-            a = allpassStep(allpass0, allpassPos0, allpassLen0, a);
-            a = allpassStep(allpass1, allpassPos1, allpassLen1, a);
+        if constexpr (tuned) {
+            for (int i = 0; i < count; ++i)
+                shaped[i] = softClipStep(envelopes[i], dynamics, shaped[i]);
+        } else if constexpr (mode == Mode::satanic) {
+            for (int i = 0; i < count; ++i)
+                shaped[i] = satanicStep(shaped[i]);
+        } else if constexpr (mode == Mode::mosquito) {
+            for (int i = 0; i < count; ++i)
+                shaped[i] = presenceSaturationStep(shaped[i]);
         }
-        if constexpr (tuned)
-            y = y + reverbMix * a;
-        samples[i] = y;
+
+        for (int i = 0; i < count; ++i) {
+            float y = shaped[i];
+            if constexpr (mode == Mode::ultraEdited)
+                y = textureStep(y, envelopes[i], oscillatorValues[start + i]);
+
+            const float e = echoData[readPos];
+            echoData[writePos] = y + echoFeedback * e;
+            y = y + echoSend * e;
+            if constexpr (mode == Mode::reggaeton) {
+                y = y + 0.08f * echoData[tapPos];
+                tapPos = wrapNext(tapPos, echoLen);
+            }
+            readPos = wrapNext(readPos, echoLen);
+            writePos = wrapNext(writePos, echoLen);
+
+            float a = 0.0f;
+            a += combStep(comb0, combPos0, combLen0, damp0, combFeedback, y);
+            a += combStep(comb1, combPos1, combLen1, damp1, combFeedback, y);
+            a += combStep(comb2, combPos2, combLen2, damp2, combFeedback, y);
+            if constexpr (mode == Mode::trapDefault) {
+                a = allpassStep(allpass0, allpassPos0, allpassLen0, a);
+                a = allpassStep(allpass1, allpassPos1, allpassLen1, a);
+            }
+            if constexpr (tuned)
+                y = y + reverbMix * a;
+            block[i] = y;
+        }
     }
 
     bandState[ch] = band;

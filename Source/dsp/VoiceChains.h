@@ -42,27 +42,12 @@ struct VoiceProfile {
 // The profile of voice mode 0..6; any other value gives mode 0's.
 const VoiceProfile& voiceProfile(Mode mode) noexcept;
 
-// Compressor gain: (threshold / envelope)^exponent above the threshold, exactly 1 at or below it.
-inline float compressorGain(float envelope, float threshold, float exponent) noexcept
-{
-    return envelope > threshold ? std::pow(threshold / envelope, exponent) : 1.0f;
-}
+// Compressor gain: (threshold / envelope)^exponent above the threshold (within a few float ulps of std::pow),
+// exactly 1 at or below it.
+float compressorGain(float envelope, float threshold, float exponent) noexcept;
 
-// 7-bit staircase: nearest multiple of 1/128, halves away from zero. std::round without the library call:
-// truncate (keeping the sign of zero), then step away from zero when the exact remainder is at least a half.
-inline float quantize7Bit(float value) noexcept
-{
-    const float x = value * 128.0f;
-    if (!(std::fabs(x) < 4194304.0f)) // beyond 2^22 (and for inf or NaN) the library call
-        return std::round(x) / 128.0f;
-    float t = std::copysign(static_cast<float>(static_cast<std::int32_t>(x)), x);
-    const float remainder = x - t;
-    if (remainder >= 0.5f)
-        t += 1.0f;
-    else if (remainder <= -0.5f)
-        t -= 1.0f;
-    return t / 128.0f;
-}
+// 7-bit staircase: nearest multiple of 1/128, halves away from zero (as std::round).
+float quantize7Bit(float value) noexcept;
 
 // cleanSample's rule (non-finite -> 0, else limited to +-8), inline for the per-sample loops.
 inline float cleanSampleInline(float sample) noexcept
