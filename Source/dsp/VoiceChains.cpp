@@ -389,22 +389,42 @@ inline int wrapNext(int pos, int length) noexcept
     return pos + 1 == length ? 0 : pos + 1;
 }
 
-// Damped comb: read, low-pass the read value, write input plus damped feedback. Returns the value read.
+// Position after moving on by steps (at most up to the end of the line), wrapping at length.
+inline int wrapAfter(int pos, int steps, int length) noexcept
+{
+    const int next = pos + steps;
+    return next >= length ? next - length : next;
+}
+
+// Damped comb on its current slot: read, low-pass the read value, write input plus damped feedback. Returns the
+// value read.
+inline float combStep(float& slot, float& damp, float feedback, float y) noexcept
+{
+    const float c = slot;
+    damp += 0.3f * (c - damp);
+    slot = y + feedback * damp;
+    return c;
+}
+
 inline float combStep(float* line, int& pos, int length, float& damp, float feedback, float y) noexcept
 {
-    const float c = line[pos];
-    damp += 0.3f * (c - damp);
-    line[pos] = y + feedback * damp;
+    const float c = combStep(line[pos], damp, feedback, y);
     pos = wrapNext(pos, length);
     return c;
 }
 
-// Schroeder all-pass with g = 0.5.
+// Schroeder all-pass with g = 0.5 on its current slot.
+inline float allpassStep(float& slot, float in) noexcept
+{
+    const float v = slot;
+    const float out = v - 0.5f * in;
+    slot = in + 0.5f * out;
+    return out;
+}
+
 inline float allpassStep(float* line, int& pos, int length, float in) noexcept
 {
-    const float v = line[pos];
-    const float out = v - 0.5f * in;
-    line[pos] = in + 0.5f * out;
+    const float out = allpassStep(line[pos], in);
     pos = wrapNext(pos, length);
     return out;
 }
@@ -591,8 +611,8 @@ void VoiceChains::runChannel(std::size_t ch, float* samples, int length, const f
     int allpassPos1 = allpassPos[ch][1];
 
     // Sub-blocks of up to 64 samples in three passes: the recursive front (band filter, envelope, de-esser or
-    // equaliser) one sample after another; the memoryless character stage (gain, clipper) over the whole
-    // sub-block, where the compiler vectorises it; then the recursive back (texture, echo, combs, all-passes).
+    // equaliser) one sample after another; the memoryless character stage (gain, clipper, texture) over the whole
+    // sub-block, where the compiler vectorises it; then the recursive back (echo, combs, all-passes).
     constexpr int subBlock = 64;
     float envelopes[subBlock];
     float shaped[subBlock];
@@ -611,7 +631,11 @@ void VoiceChains::runChannel(std::size_t ch, float* samples, int length, const f
             shaped[i] = y;
         }
 
-        if constexpr (tuned) {
+        if constexpr (mode == Mode::ultraEdited) {
+            const float* oscillator = oscillatorValues + start;
+            for (int i = 0; i < count; ++i)
+                shaped[i] = textureStep(softClipStep(envelopes[i], dynamics, shaped[i]), envelopes[i], oscillator[i]);
+        } else if constexpr (tuned) {
             for (int i = 0; i < count; ++i)
                 shaped[i] = softClipStep(envelopes[i], dynamics, shaped[i]);
         } else if constexpr (mode == Mode::satanic) {
@@ -622,32 +646,57 @@ void VoiceChains::runChannel(std::size_t ch, float* samples, int length, const f
                 shaped[i] = presenceSaturationStep(shaped[i]);
         }
 
-        for (int i = 0; i < count; ++i) {
-            float y = shaped[i];
-            if constexpr (mode == Mode::ultraEdited)
-                y = textureStep(y, envelopes[i], oscillatorValues[start + i]);
+        // The back in runs that no delay line wraps inside, so its positions are plain indices there.
+        for (int i = 0; i < count;) {
+            int run = std::min(count - i, std::min(echoLen - readPos, echoLen - writePos));
+            run = std::min(run, std::min(combLen0 - combPos0, std::min(combLen1 - combPos1, combLen2 - combPos2)));
+            if constexpr (mode == Mode::reggaeton)
+                run = std::min(run, echoLen - tapPos);
+            if constexpr (mode == Mode::trapDefault)
+                run = std::min(run, std::min(allpassLen0 - allpassPos0, allpassLen1 - allpassPos1));
 
-            const float e = echoData[readPos];
-            echoData[writePos] = y + echoFeedback * e;
-            y = y + echoSend * e;
-            if constexpr (mode == Mode::reggaeton) {
-                y = y + 0.08f * echoData[tapPos];
-                tapPos = wrapNext(tapPos, echoLen);
+            const float* echoRead = echoData + readPos;
+            float* echoWrite = echoData + writePos;
+            const float* tapRead = echoData + tapPos;
+            float* combRun0 = comb0 + combPos0;
+            float* combRun1 = comb1 + combPos1;
+            float* combRun2 = comb2 + combPos2;
+            float* allpassRun0 = allpass0 + allpassPos0;
+            float* allpassRun1 = allpass1 + allpassPos1;
+            const float* in = shaped + i;
+            float* out = block + i;
+            for (int k = 0; k < run; ++k) {
+                float y = in[k];
+                const float e = echoRead[k];
+                echoWrite[k] = y + echoFeedback * e;
+                y = y + echoSend * e;
+                if constexpr (mode == Mode::reggaeton)
+                    y = y + 0.08f * tapRead[k];
+
+                float a = 0.0f;
+                a += combStep(combRun0[k], damp0, combFeedback, y);
+                a += combStep(combRun1[k], damp1, combFeedback, y);
+                a += combStep(combRun2[k], damp2, combFeedback, y);
+                if constexpr (mode == Mode::trapDefault) {
+                    a = allpassStep(allpassRun0[k], a);
+                    a = allpassStep(allpassRun1[k], a);
+                }
+                if constexpr (tuned)
+                    y = y + reverbMix * a;
+                out[k] = y;
             }
-            readPos = wrapNext(readPos, echoLen);
-            writePos = wrapNext(writePos, echoLen);
 
-            float a = 0.0f;
-            a += combStep(comb0, combPos0, combLen0, damp0, combFeedback, y);
-            a += combStep(comb1, combPos1, combLen1, damp1, combFeedback, y);
-            a += combStep(comb2, combPos2, combLen2, damp2, combFeedback, y);
+            i += run;
+            readPos = wrapAfter(readPos, run, echoLen);
+            writePos = wrapAfter(writePos, run, echoLen);
+            tapPos = wrapAfter(tapPos, run, echoLen);
+            combPos0 = wrapAfter(combPos0, run, combLen0);
+            combPos1 = wrapAfter(combPos1, run, combLen1);
+            combPos2 = wrapAfter(combPos2, run, combLen2);
             if constexpr (mode == Mode::trapDefault) {
-                a = allpassStep(allpass0, allpassPos0, allpassLen0, a);
-                a = allpassStep(allpass1, allpassPos1, allpassLen1, a);
+                allpassPos0 = wrapAfter(allpassPos0, run, allpassLen0);
+                allpassPos1 = wrapAfter(allpassPos1, run, allpassLen1);
             }
-            if constexpr (tuned)
-                y = y + reverbMix * a;
-            block[i] = y;
         }
     }
 
