@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -332,6 +333,41 @@ void Engine::Impl::mixChannel(int channel, float* destination, int length, bool 
     float mix = bypassMix;
     float peak = outputPeak;
     std::int32_t pos = dryPos;
+    if (mix == target) {
+        // Settled fade (the usual case): the loop has no recurrence left and runs vectorised between the wraps
+        // of the dry line. Guard and peak are branch-free forms of guardOutput and std::max.
+        const float wetGain = 1.0f - mix;
+        std::int32_t peakBits = 0; // magnitudes are not negative, so their bit patterns order as they do
+        std::memcpy(&peakBits, &peak, sizeof(peakBits));
+        for (int i = 0; i < length;) {
+            const int run = std::min(length - i, latencySamples - pos);
+            float* dryRun = line + pos;
+            const float* wetRun = wet + i;
+            const float* inputRun = input + i;
+            float* outRun = destination != nullptr ? destination + i : outputScratch[c].data() + i;
+            for (int k = 0; k < run; ++k) {
+                const float dry = dryRun[k];
+                dryRun[k] = inputRun[k];
+                const float mixed = wetRun[k] * wetGain + dry * mix;
+                const float finite = pick(std::fabs(mixed) <= 3.4028235e38f, mixed, 0.0f); // NaN and inf to 0
+                const float raised = pick(finite < -outputLimit, -outputLimit, finite);
+                const float out = pick(outputLimit < raised, outputLimit, raised);
+                std::int32_t bits = 0;
+                const float magnitude = std::fabs(out);
+                std::memcpy(&bits, &magnitude, sizeof(bits));
+                peakBits = std::max(peakBits, bits);
+                outRun[k] = out;
+            }
+            i += run;
+            pos += run;
+            if (pos == latencySamples)
+                pos = 0;
+        }
+        std::memcpy(&peak, &peakBits, sizeof(peak));
+        outputPeak = peak;
+        dryPos = pos;
+        return;
+    }
     for (int i = 0; i < length; ++i) {
         if (mix != target) {
             mix += bypassStep * (target - mix);

@@ -41,21 +41,6 @@ constexpr std::array<double, 2> allpassSeconds{0.005, 0.0073};
 constexpr double combSpread = 0.0007;
 constexpr double allpassSpread = 0.0003;
 
-// condition ? a : b through the bit patterns. A plain conditional on floats keeps GCC (which must assume that
-// float operations may trap) from vectorising the loops below; a mask on integers does not.
-inline float pick(bool condition, float a, float b) noexcept
-{
-    std::int32_t bitsA = 0;
-    std::int32_t bitsB = 0;
-    std::memcpy(&bitsA, &a, sizeof(a));
-    std::memcpy(&bitsB, &b, sizeof(b));
-    const std::int32_t mask = -static_cast<std::int32_t>(condition);
-    const std::int32_t bits = (bitsA & mask) | (bitsB & ~mask);
-    float result = 0.0f;
-    std::memcpy(&result, &bits, sizeof(result));
-    return result;
-}
-
 // e^r for |r| <= ln 2 / 2 by its Taylor polynomial to degree 7 (truncation below 1e-8).
 inline float expReduced(float r) noexcept
 {
