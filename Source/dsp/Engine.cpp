@@ -300,15 +300,15 @@ void Engine::Impl::processChunk(float* const* channels, int numChannels, int off
     float* outputs[2] = {outputScratch[0].data(), outputScratch[1].data()};
     stretcher.process(inputs, length, outputs, length);
 
-    // The chains run channel by channel over the whole chunk: the channels share no state but the echo
-    // position, the oscillator and the bypass fade, each of which is the same sample for sample either way.
+    // The chains and the mix run over the whole chunk rather than sample by sample: the channels share no state but
+    // the echo position, the oscillator and the bypass fade, each of which is the same sample for sample either way.
     const float* oscillator = nullptr;
     if (profile.mode == Mode::ultraEdited) {
         voice.oscillatorBlock(targetHz, oscillatorScratch.data(), length);
         oscillator = oscillatorScratch.data();
     }
-    for (int ch = 0; ch < 2; ++ch)
-        voice.processChannel(ch, outputScratch[static_cast<std::size_t>(ch)].data(), length, oscillator);
+    float* wet[2] = {outputScratch[0].data(), outputScratch[1].data()};
+    voice.processChannels(wet, length, oscillator);
     voice.advance(length);
 
     const float startMix = bypassMix;

@@ -549,12 +549,15 @@ void VoiceChains::advance(int samples) noexcept
     echoPos = static_cast<int>((static_cast<long long>(echoPos) + samples) % length);
 }
 
-// The per-sample chain with the mode fixed at compile time: no branch on the mode inside the loop, and every
-// state of the channel (filters, envelope, positions, comb damping) stays in a local for the whole chunk.
+// The per-sample chain with the mode fixed at compile time: no branch on the mode inside the loops, and every state
+// (filters, envelopes, positions, comb damping) stays in a local for the whole chunk. The two channels share no
+// state, so they run side by side: their recursions (one-pole filters, envelopes, comb damping) are independent
+// chains that the processor overlaps.
 template <Mode mode>
-void VoiceChains::runChannel(std::size_t ch, float* samples, int length, const float* oscillatorValues) noexcept
+void VoiceChains::runChannels(float* const* samples, int length, const float* oscillatorValues) noexcept
 {
     constexpr bool tuned = isTunedMode(mode);
+    constexpr int channels = 2;
     const VoiceProfile& p = *profile;
     const float h = highpassCoef;
     const float l = lowpassCoef;
@@ -564,147 +567,157 @@ void VoiceChains::runChannel(std::size_t ch, float* samples, int length, const f
     const float reverbMix = p.reverbMix;
     const Dynamics dynamics(p);
 
-    BandState band = bandState[ch];
-    float env = envelopeState[ch];
-    float smooth = deEssState[ch];
-    Biquad eq = presenceEq[ch];
-
-    float* echoData = echoLine[ch].data();
-    const int echoLen = static_cast<int>(echoLine[ch].size());
+    // Both echo lines have the same length and share the write position, so the echo positions are common.
+    const int echoLen = static_cast<int>(echoLine[0].size());
     int writePos = echoPos;
     int readPos = (echoPos + echoLen - echoDelaySamples) % echoLen;
-    int tapPos = (echoPos + echoLen - tapDelay[ch]) % echoLen;
 
-    float* comb0 = combLine[ch][0].data();
-    float* comb1 = combLine[ch][1].data();
-    float* comb2 = combLine[ch][2].data();
-    const int combLen0 = static_cast<int>(combLine[ch][0].size());
-    const int combLen1 = static_cast<int>(combLine[ch][1].size());
-    const int combLen2 = static_cast<int>(combLine[ch][2].size());
-    int combPos0 = combPos[ch][0];
-    int combPos1 = combPos[ch][1];
-    int combPos2 = combPos[ch][2];
-    float damp0 = combDamp[ch][0];
-    float damp1 = combDamp[ch][1];
-    float damp2 = combDamp[ch][2];
-
-    float* allpass0 = allpassLine[ch][0].data();
-    float* allpass1 = allpassLine[ch][1].data();
-    const int allpassLen0 = static_cast<int>(allpassLine[ch][0].size());
-    const int allpassLen1 = static_cast<int>(allpassLine[ch][1].size());
-    int allpassPos0 = allpassPos[ch][0];
-    int allpassPos1 = allpassPos[ch][1];
+    BandState band[channels];
+    float env[channels];
+    float smooth[channels];
+    Biquad eq[channels];
+    float* echoData[channels];
+    int tapPos[channels];
+    float* comb[channels][3];
+    int combLen[channels][3];
+    int combAt[channels][3];
+    float damp[channels][3];
+    float* allpass[channels][2];
+    int allpassLen[channels][2];
+    int allpassAt[channels][2];
+    for (std::size_t c = 0; c < channels; ++c) {
+        band[c] = bandState[c];
+        env[c] = envelopeState[c];
+        smooth[c] = deEssState[c];
+        eq[c] = presenceEq[c];
+        echoData[c] = echoLine[c].data();
+        tapPos[c] = (echoPos + echoLen - tapDelay[c]) % echoLen;
+        for (std::size_t k = 0; k < 3; ++k) {
+            comb[c][k] = combLine[c][k].data();
+            combLen[c][k] = static_cast<int>(combLine[c][k].size());
+            combAt[c][k] = combPos[c][k];
+            damp[c][k] = combDamp[c][k];
+        }
+        for (std::size_t j = 0; j < 2; ++j) {
+            allpass[c][j] = allpassLine[c][j].data();
+            allpassLen[c][j] = static_cast<int>(allpassLine[c][j].size());
+            allpassAt[c][j] = allpassPos[c][j];
+        }
+    }
 
     // Sub-blocks of up to 64 samples in three passes: the recursive front (band filter, envelope, de-esser or
     // equaliser) one sample after another; the memoryless character stage (gain, clipper, texture) over the whole
     // sub-block, where the compiler vectorises it; then the recursive back (echo, combs, all-passes).
     constexpr int subBlock = 64;
-    float envelopes[subBlock];
-    float shaped[subBlock];
+    float envelopes[channels][subBlock];
+    float shaped[channels][subBlock];
     for (int start = 0; start < length; start += subBlock) {
         const int count = std::min(subBlock, length - start);
-        float* block = samples + start;
 
-        for (int i = 0; i < count; ++i) {
-            float y = bandStep(band.highpassLow, band.lowpass, h, l, cleanSampleInline(block[i]));
-            envelopeStep(env, y);
-            envelopes[i] = env;
-            if constexpr (tuned)
-                y = deEssStep(smooth, y);
-            else if constexpr (mode == Mode::mosquito)
-                y = presenceFilterStep(eq, y);
-            shaped[i] = y;
-        }
+        for (int i = 0; i < count; ++i)
+            for (int c = 0; c < channels; ++c) {
+                float y = bandStep(band[c].highpassLow, band[c].lowpass, h, l, cleanSampleInline(samples[c][start + i]));
+                envelopeStep(env[c], y);
+                envelopes[c][i] = env[c];
+                if constexpr (tuned)
+                    y = deEssStep(smooth[c], y);
+                else if constexpr (mode == Mode::mosquito)
+                    y = presenceFilterStep(eq[c], y);
+                shaped[c][i] = y;
+            }
 
-        if constexpr (mode == Mode::ultraEdited) {
-            const float* oscillator = oscillatorValues + start;
-            for (int i = 0; i < count; ++i)
-                shaped[i] = textureStep(softClipStep(envelopes[i], dynamics, shaped[i]), envelopes[i], oscillator[i]);
-        } else if constexpr (tuned) {
-            for (int i = 0; i < count; ++i)
-                shaped[i] = softClipStep(envelopes[i], dynamics, shaped[i]);
-        } else if constexpr (mode == Mode::satanic) {
-            for (int i = 0; i < count; ++i)
-                shaped[i] = satanicStep(shaped[i]);
-        } else if constexpr (mode == Mode::mosquito) {
-            for (int i = 0; i < count; ++i)
-                shaped[i] = presenceSaturationStep(shaped[i]);
+        for (int c = 0; c < channels; ++c) {
+            float* y = shaped[c];
+            const float* e = envelopes[c];
+            if constexpr (mode == Mode::ultraEdited) {
+                const float* oscillator = oscillatorValues + start;
+                for (int i = 0; i < count; ++i)
+                    y[i] = textureStep(softClipStep(e[i], dynamics, y[i]), e[i], oscillator[i]);
+            } else if constexpr (tuned) {
+                for (int i = 0; i < count; ++i)
+                    y[i] = softClipStep(e[i], dynamics, y[i]);
+            } else if constexpr (mode == Mode::satanic) {
+                for (int i = 0; i < count; ++i)
+                    y[i] = satanicStep(y[i]);
+            } else if constexpr (mode == Mode::mosquito) {
+                for (int i = 0; i < count; ++i)
+                    y[i] = presenceSaturationStep(y[i]);
+            }
         }
 
         // The back in runs that no delay line wraps inside, so its positions are plain indices there.
         for (int i = 0; i < count;) {
             int run = std::min(count - i, std::min(echoLen - readPos, echoLen - writePos));
-            run = std::min(run, std::min(combLen0 - combPos0, std::min(combLen1 - combPos1, combLen2 - combPos2)));
-            if constexpr (mode == Mode::reggaeton)
-                run = std::min(run, echoLen - tapPos);
-            if constexpr (mode == Mode::trapDefault)
-                run = std::min(run, std::min(allpassLen0 - allpassPos0, allpassLen1 - allpassPos1));
-
-            const float* echoRead = echoData + readPos;
-            float* echoWrite = echoData + writePos;
-            const float* tapRead = echoData + tapPos;
-            float* combRun0 = comb0 + combPos0;
-            float* combRun1 = comb1 + combPos1;
-            float* combRun2 = comb2 + combPos2;
-            float* allpassRun0 = allpass0 + allpassPos0;
-            float* allpassRun1 = allpass1 + allpassPos1;
-            const float* in = shaped + i;
-            float* out = block + i;
-            for (int k = 0; k < run; ++k) {
-                float y = in[k];
-                const float e = echoRead[k];
-                echoWrite[k] = y + echoFeedback * e;
-                y = y + echoSend * e;
+            for (int c = 0; c < channels; ++c) {
+                run = std::min(run, std::min(combLen[c][0] - combAt[c][0],
+                                             std::min(combLen[c][1] - combAt[c][1], combLen[c][2] - combAt[c][2])));
                 if constexpr (mode == Mode::reggaeton)
-                    y = y + 0.08f * tapRead[k];
-
-                float a = 0.0f;
-                a += combStep(combRun0[k], damp0, combFeedback, y);
-                a += combStep(combRun1[k], damp1, combFeedback, y);
-                a += combStep(combRun2[k], damp2, combFeedback, y);
-                if constexpr (mode == Mode::trapDefault) {
-                    a = allpassStep(allpassRun0[k], a);
-                    a = allpassStep(allpassRun1[k], a);
-                }
-                if constexpr (tuned)
-                    y = y + reverbMix * a;
-                out[k] = y;
+                    run = std::min(run, echoLen - tapPos[c]);
+                if constexpr (mode == Mode::trapDefault)
+                    run = std::min(run, std::min(allpassLen[c][0] - allpassAt[c][0], allpassLen[c][1] - allpassAt[c][1]));
             }
+
+            for (int k = 0; k < run; ++k)
+                for (int c = 0; c < channels; ++c) {
+                    float* line = echoData[c];
+                    float y = shaped[c][i + k];
+                    const float e = line[readPos + k];
+                    line[writePos + k] = y + echoFeedback * e;
+                    y = y + echoSend * e;
+                    if constexpr (mode == Mode::reggaeton)
+                        y = y + 0.08f * line[tapPos[c] + k];
+
+                    float a = 0.0f;
+                    a += combStep(comb[c][0][combAt[c][0] + k], damp[c][0], combFeedback, y);
+                    a += combStep(comb[c][1][combAt[c][1] + k], damp[c][1], combFeedback, y);
+                    a += combStep(comb[c][2][combAt[c][2] + k], damp[c][2], combFeedback, y);
+                    if constexpr (mode == Mode::trapDefault) {
+                        a = allpassStep(allpass[c][0][allpassAt[c][0] + k], a);
+                        a = allpassStep(allpass[c][1][allpassAt[c][1] + k], a);
+                    }
+                    if constexpr (tuned)
+                        y = y + reverbMix * a;
+                    samples[c][start + i + k] = y;
+                }
 
             i += run;
             readPos = wrapAfter(readPos, run, echoLen);
             writePos = wrapAfter(writePos, run, echoLen);
-            tapPos = wrapAfter(tapPos, run, echoLen);
-            combPos0 = wrapAfter(combPos0, run, combLen0);
-            combPos1 = wrapAfter(combPos1, run, combLen1);
-            combPos2 = wrapAfter(combPos2, run, combLen2);
-            if constexpr (mode == Mode::trapDefault) {
-                allpassPos0 = wrapAfter(allpassPos0, run, allpassLen0);
-                allpassPos1 = wrapAfter(allpassPos1, run, allpassLen1);
+            for (int c = 0; c < channels; ++c) {
+                tapPos[c] = wrapAfter(tapPos[c], run, echoLen);
+                for (int k = 0; k < 3; ++k)
+                    combAt[c][k] = wrapAfter(combAt[c][k], run, combLen[c][k]);
+                if constexpr (mode == Mode::trapDefault)
+                    for (int j = 0; j < 2; ++j)
+                        allpassAt[c][j] = wrapAfter(allpassAt[c][j], run, allpassLen[c][j]);
             }
         }
     }
 
-    bandState[ch] = band;
-    envelopeState[ch] = env;
-    deEssState[ch] = smooth;
-    presenceEq[ch] = eq;
-    combPos[ch] = {combPos0, combPos1, combPos2};
-    combDamp[ch] = {damp0, damp1, damp2};
-    allpassPos[ch] = {allpassPos0, allpassPos1};
+    for (std::size_t c = 0; c < channels; ++c) {
+        bandState[c] = band[c];
+        envelopeState[c] = env[c];
+        deEssState[c] = smooth[c];
+        presenceEq[c] = eq[c];
+        for (std::size_t k = 0; k < 3; ++k) {
+            combPos[c][k] = combAt[c][k];
+            combDamp[c][k] = damp[c][k];
+        }
+        for (std::size_t j = 0; j < 2; ++j)
+            allpassPos[c][j] = allpassAt[c][j];
+    }
 }
 
-void VoiceChains::processChannel(int channel, float* samples, int length, const float* oscillatorValues) noexcept
+void VoiceChains::processChannels(float* const* samples, int length, const float* oscillatorValues) noexcept
 {
-    const auto ch = static_cast<std::size_t>(channel);
     switch (profile->mode) {
-    case Mode::mosquito: runChannel<Mode::mosquito>(ch, samples, length, oscillatorValues); break;
-    case Mode::satanic: runChannel<Mode::satanic>(ch, samples, length, oscillatorValues); break;
-    case Mode::trapDefault: runChannel<Mode::trapDefault>(ch, samples, length, oscillatorValues); break;
-    case Mode::dizzyMosquito: runChannel<Mode::dizzyMosquito>(ch, samples, length, oscillatorValues); break;
-    case Mode::cumbia: runChannel<Mode::cumbia>(ch, samples, length, oscillatorValues); break;
-    case Mode::reggaeton: runChannel<Mode::reggaeton>(ch, samples, length, oscillatorValues); break;
-    case Mode::ultraEdited: runChannel<Mode::ultraEdited>(ch, samples, length, oscillatorValues); break;
+    case Mode::mosquito: runChannels<Mode::mosquito>(samples, length, oscillatorValues); break;
+    case Mode::satanic: runChannels<Mode::satanic>(samples, length, oscillatorValues); break;
+    case Mode::trapDefault: runChannels<Mode::trapDefault>(samples, length, oscillatorValues); break;
+    case Mode::dizzyMosquito: runChannels<Mode::dizzyMosquito>(samples, length, oscillatorValues); break;
+    case Mode::cumbia: runChannels<Mode::cumbia>(samples, length, oscillatorValues); break;
+    case Mode::reggaeton: runChannels<Mode::reggaeton>(samples, length, oscillatorValues); break;
+    case Mode::ultraEdited: runChannels<Mode::ultraEdited>(samples, length, oscillatorValues); break;
     default: break;
     }
 }

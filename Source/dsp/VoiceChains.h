@@ -108,12 +108,12 @@ public:
     // Moves the shared echo write position on; once per sample, after both channels.
     void advance() noexcept;
 
-    // Block forms of the above, same results sample for sample. oscillatorBlock writes one texture value per
-    // sample of a chunk (mode 6). processChannel runs the whole chain over one channel's chunk in place (the
-    // shifter's output becomes the wet signal), reading oscillatorValues in mode 6 only; run it for channel 0
-    // and channel 1 over the same chunk, then advance(length). Audio thread.
+    // Block forms of the above. oscillatorBlock writes one texture value per sample of a chunk (mode 6; within
+    // about 1e-14 of oscillator()). processChannels runs the whole chain over both channels' chunk in place (the
+    // shifter's output becomes the wet signal), reading oscillatorValues in mode 6 only, then advance(length).
+    // Audio thread.
     void oscillatorBlock(float targetHz, float* values, int length) noexcept;
-    void processChannel(int channel, float* samples, int length, const float* oscillatorValues) noexcept;
+    void processChannels(float* const* samples, int length, const float* oscillatorValues) noexcept;
     void advance(int samples) noexcept;
 
     // The stages in chain order, public so each can be examined on its own.
@@ -156,9 +156,9 @@ private:
     std::array<std::array<std::vector<float>, 2>, 2> allpassLine;
     std::array<std::array<int, 2>, 2> allpassPos{};
 
-    // The chain of one mode over one channel's chunk, with the channel's state held in locals.
+    // The chain of one mode over both channels' chunk, with the state held in locals.
     template <Mode mode>
-    void runChannel(std::size_t ch, float* samples, int length, const float* oscillatorValues) noexcept;
+    void runChannels(float* const* samples, int length, const float* oscillatorValues) noexcept;
 
     // Formed per process call from the profile.
     const VoiceProfile* profile = &voiceProfile(Mode::mosquito);
