@@ -28,7 +28,8 @@ namespace {
 // YIN's cumulative-mean-normalised difference for lags 1 .. maxLag over `window` samples. Four partial sums,
 // each taking every fourth product, let the products run in parallel. On x86-64 with GCC or Clang the four sums
 // are one vector, and an AVX build (chosen once at load time where the processor has it) holds them in a single
-// register; AVX has no fused multiply-add, so every build gives the same bits.
+// register. Every build gives the same bits: each difference is a float, so its square is exact in double, and
+// a fused multiply-add (in the FMA build) rounds the sum exactly as the separate addition does.
 #if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__)
 typedef float Float4 __attribute__((vector_size(16)));
 typedef double Double4 __attribute__((vector_size(32)));
@@ -56,7 +57,7 @@ inline void differenceVectors(const float* samples, std::size_t window, std::int
         }
 }
 
-__attribute__((target_clones("avx", "default")))
+__attribute__((target_clones("fma", "avx", "default")))
 void normalisedDifferences(const float* samples, std::size_t window, std::int32_t maxLag, double* normalised) noexcept
 {
     constexpr std::int32_t lanes = 4;
