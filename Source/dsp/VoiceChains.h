@@ -43,7 +43,7 @@ struct VoiceProfile {
 // The profile of voice mode 0..6; any other value gives mode 0's.
 const VoiceProfile& voiceProfile(Mode mode) noexcept;
 
-// Compressor gain: (threshold / envelope)^exponent above the threshold (within a few float ulps of std::pow),
+// Compressor gain: (threshold / envelope)^exponent above the threshold (within 5e-7 relative of the exact power),
 // exactly 1 at or below it.
 float compressorGain(float envelope, float threshold, float exponent) noexcept;
 
@@ -108,8 +108,8 @@ public:
     // Moves the shared echo write position on; once per sample, after both channels.
     void advance() noexcept;
 
-    // Block forms of the above. oscillatorBlock writes one texture value per sample of a chunk (mode 6; within
-    // about 1e-14 of oscillator()). processChannels runs the whole chain over both channels' chunk in place (the
+    // Block forms of the above. oscillatorBlock writes one texture value per sample of a chunk (mode 6; before the
+    // rounding to float within about 1e-14 of oscillator()'s). processChannels runs the whole chain over both channels' chunk in place (the
     // shifter's output becomes the wet signal), reading oscillatorValues in mode 6 only, then advance(length).
     // Audio thread.
     void oscillatorBlock(float targetHz, float* values, int length) noexcept;
