@@ -144,7 +144,10 @@ float estimatePitch(const float* samples, std::size_t count, double sampleRateHz
         ++lag;
 
     const auto at = [&normalised](std::int32_t index) { return normalised[static_cast<std::size_t>(index)]; };
-    const double period = refinePeriod(lag, at(lag - 1), at(lag), at(std::min(lag + 1, maxLag)));
+    // The vertex is kept within one lag of the minimum found: on a nearly flat or bent stretch of the curve the
+    // parabola's vertex can land anywhere, even at a zero or negative period (an infinite or negative pitch).
+    const double refined = refinePeriod(lag, at(lag - 1), at(lag), at(std::min(lag + 1, maxLag)));
+    const double period = std::clamp(refined, lag - 1.0, lag + 1.0);
     return static_cast<float>(sampleRateHz / period);
 }
 
