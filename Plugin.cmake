@@ -83,7 +83,7 @@ include(EditorResources)
 set(TOLMAR_VST3_BUNDLE "$<TARGET_FILE_DIR:TolmarVez_VST3>/../../../Tolmar Vez.vst3")
 
 include(Vst3Host)
-add_subdirectory(tools/inspect)
+add_subdirectory(tools/hostinfo)
 
 # The offline renderer, built on the same processor.
 add_subdirectory(tools/render)

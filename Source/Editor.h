@@ -37,7 +37,7 @@ private:
     void writeEffectParameters(int item);
     void applyFonts();
 
-    friend struct EditorInspector; // the editor tests read the controls and areas
+    friend struct EditorProbe; // the editor tests read the controls and areas
 
     std::function<bool(const juce::URL&)> urlLauncher;
     TolmarProcessor& processor;

@@ -1,5 +1,5 @@
 # The framework's VST3 host compiled once into a static library, shared by the hosting tests and
-# tolmar-inspect. The modules are linked privately so their sources are not compiled again by each user;
+# tolmar-hostinfo. The modules are linked privately so their sources are not compiled again by each user;
 # users get the headers, the configuration and the link dependencies.
 add_library(tolmar_vst3_host STATIC ${CMAKE_CURRENT_LIST_DIR}/Vst3HostStub.cpp)
 set(TOLMAR_VST3_HOST_DEFINITIONS

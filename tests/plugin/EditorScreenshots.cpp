@@ -1,7 +1,7 @@
 // Pictures of the whole editor, for a person to look at: a few languages at the default size and the size limits.
 // They land in editor-screenshots/ under the working directory (the build's tests directory under ctest), or in
 // $TOLMAR_SCREENSHOT_DIR. Each is read back to prove the window rendered at its size.
-#include "EditorInspector.h"
+#include "EditorProbe.h"
 
 #include "i18n/LanguageNames.h"
 

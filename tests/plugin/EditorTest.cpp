@@ -1,6 +1,6 @@
 // The editor: layout, the effect list against the four mode parameters, texts per language, the beat status,
 // painting, the compiled-in pictures and the text tables. Needs a display: run under xvfb-run.
-#include "EditorInspector.h"
+#include "EditorProbe.h"
 #include "i18n/LanguageTables.h"
 
 #include <TolmarArt.h>
@@ -60,7 +60,7 @@ protected:
         editor.reset();
     }
 
-    EditorInspector inspect() { return EditorInspector{*editor}; }
+    EditorProbe inspect() { return EditorProbe{*editor}; }
     float raw(const char* id) { return processor.parameters.getRawParameterValue(id)->load(); }
     void automate(const char* id, float plainValue)
     {

@@ -2,7 +2,7 @@
 // scripts come out right to left, Arabic letters join, Indic and Khmer shaping matches HarfBuzz's own command-line
 // shaper, descriptions wrap inside their areas between clusters, and the 15 Hz poll shapes nothing when nothing
 // changed. Needs the fonts of scripts/install-deps and a display (run under xvfb-run).
-#include "EditorInspector.h"
+#include "EditorProbe.h"
 #include "i18n/LanguageTables.h"
 #include "text/TextLayer.h"
 
@@ -323,7 +323,7 @@ TEST(TextLayer, TimerTickShapesNothingWhenNothingChanged)
 {
     TolmarProcessor processor;
     TolmarEditor editor(processor);
-    EditorInspector inspect{editor};
+    EditorProbe inspect{editor};
     int changes = 0;
     for (const int language : {27, 142, 5}) {
         editor.setUiState(2, language);
@@ -360,7 +360,7 @@ TEST(TextLayer, TextAreasShowAScrollBarOnlyWhenTheTextIsTallerThanTheArea)
 {
     TolmarProcessor processor;
     TolmarEditor editor(processor);
-    EditorInspector inspect{editor};
+    EditorProbe inspect{editor};
     editor.setUiState(0, 2);
     auto& area = inspect.descriptionText();
     EXPECT_FALSE(area.isScrollBarShown());

@@ -1,4 +1,4 @@
-// tolmar-inspect [BUNDLE.vst3]: loads a VST3 bundle through the framework's VST3 host, as a DAW does,
+// tolmar-hostinfo [BUNDLE.vst3]: loads a VST3 bundle through the framework's VST3 host, as a DAW does,
 // and prints what the host sees: identity, buses, parameters, latency per sample rate.
 #include <juce_audio_processors/juce_audio_processors.h>
 
@@ -26,7 +26,7 @@ void printBuses(juce::AudioPluginInstance& plugin, bool isInput)
 int inspect(const juce::String& bundlePath)
 {
     if (!juce::File(bundlePath).exists()) {
-        std::cerr << "tolmar-inspect: no bundle at " << bundlePath << "\n";
+        std::cerr << "tolmar-hostinfo: no bundle at " << bundlePath << "\n";
         return 1;
     }
     juce::AudioPluginFormatManager formats;
@@ -34,7 +34,7 @@ int inspect(const juce::String& bundlePath)
     juce::OwnedArray<juce::PluginDescription> found;
     formats.getFormat(0)->findAllTypesForFile(found, bundlePath);
     if (found.isEmpty()) {
-        std::cerr << "tolmar-inspect: " << bundlePath << " holds no VST3 plug-in a host can load\n";
+        std::cerr << "tolmar-hostinfo: " << bundlePath << " holds no VST3 plug-in a host can load\n";
         return 1;
     }
 
@@ -42,7 +42,7 @@ int inspect(const juce::String& bundlePath)
         juce::String error;
         auto plugin = formats.createPluginInstance(*description, 48000.0, 512, error);
         if (plugin == nullptr) {
-            std::cerr << "tolmar-inspect: cannot instantiate " << description->name << ": " << error << "\n";
+            std::cerr << "tolmar-hostinfo: cannot instantiate " << description->name << ": " << error << "\n";
             return 1;
         }
         std::cout << description->name << " " << description->version << " by " << description->manufacturerName

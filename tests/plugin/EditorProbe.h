@@ -3,7 +3,7 @@
 #include "Editor.h"
 
 // Reads and drives the editor's private controls for the editor tests and the screenshot tool.
-struct EditorInspector {
+struct EditorProbe {
     TolmarEditor& editor;
 
     juce::ComboBox& effectBox() { return editor.effectBox; }
