@@ -204,6 +204,7 @@ TEST(HostAbuse, AutomationStateTrafficAndTheEditorWhileAudioRuns)
     std::atomic<bool> running{true};
     std::atomic<int> unsafeBlocks{0};
     std::atomic<int> blocks{0};
+    std::atomic<int> finishedThreads{0};
     const int channels = channelsFor(*plugin);
 
     std::thread audio([&] {
@@ -218,6 +219,7 @@ TEST(HostAbuse, AutomationStateTrafficAndTheEditorWhileAudioRuns)
                 ++unsafeBlocks;
             ++blocks;
         }
+        ++finishedThreads;
     });
     std::thread automation([&] {
         std::mt19937 random(6);
@@ -234,6 +236,7 @@ TEST(HostAbuse, AutomationStateTrafficAndTheEditorWhileAudioRuns)
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
+        ++finishedThreads;
     });
     std::thread state([&] {
         std::mt19937 random(7);
@@ -253,6 +256,7 @@ TEST(HostAbuse, AutomationStateTrafficAndTheEditorWhileAudioRuns)
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(3));
         }
+        ++finishedThreads;
     });
 
     // The editor opens and closes on the message thread while all of that goes on.
@@ -269,7 +273,11 @@ TEST(HostAbuse, AutomationStateTrafficAndTheEditorWhileAudioRuns)
         }
         pumpMessages(20);
     }
+    // The framework's host takes the message manager lock for some calls from other threads, so the message
+    // loop keeps running until every thread has finished.
     running.store(false);
+    while (finishedThreads.load() < 3)
+        pumpMessages(5);
     audio.join();
     automation.join();
     state.join();
