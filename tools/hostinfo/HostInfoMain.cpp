@@ -19,7 +19,7 @@ void printBuses(juce::AudioPluginInstance& plugin, bool isInput)
     for (int index = 0; index < plugin.getBusCount(isInput); ++index) {
         const auto* bus = plugin.getBus(isInput, index);
         std::cout << "  " << (isInput ? "in " : "out") << " " << index << ": \"" << bus->getName() << "\" "
-                  << bus->getCurrentLayout().getDescription() << (bus->isEnabled() ? "" : " (disabled)") << "\n";
+                  << (bus->isEnabled() ? bus->getCurrentLayout().getDescription() : juce::String("disabled")) << "\n";
     }
 }
 
