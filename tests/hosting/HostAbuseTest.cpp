@@ -1,6 +1,8 @@
 // Drives the built bundle the way a demanding host or a plug-in validator does: changing rates and block
 // sizes, odd calls, automation and state traffic from other threads while audio runs, the editor opened and
 // closed during playback, and many instances at once.
+#include "HostedBundle.h"
+
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include <gtest/gtest.h>
@@ -16,9 +18,10 @@
 
 namespace {
 
-const juce::File bundle{juce::String(TOLMAR_VST3_BUNDLE)};
+const juce::File bundle = hosting::bundle();
+using hosting::layoutOf;
+using hosting::pumpMessages;
 
-void pumpMessages(int milliseconds) { juce::MessageManager::getInstance()->runDispatchLoopUntil(milliseconds); }
 
 // Smallest power of two of at least 1024 samples and at least 35 ms.
 int expectedLatency(double rate)
@@ -75,15 +78,6 @@ void fillBlock(juce::AudioBuffer<float>& buffer, std::mt19937& random, long& clo
 int channelsFor(const juce::AudioPluginInstance& plugin)
 {
     return std::max(plugin.getTotalNumInputChannels(), plugin.getTotalNumOutputChannels());
-}
-
-juce::AudioProcessor::BusesLayout layoutOf(juce::AudioChannelSet main, juce::AudioChannelSet beat)
-{
-    juce::AudioProcessor::BusesLayout layout;
-    layout.inputBuses.add(main);
-    layout.inputBuses.add(beat);
-    layout.outputBuses.add(main);
-    return layout;
 }
 
 // Normalised values for a tuned mode ("Trap default") that follows the beat, so the analyser runs too.

@@ -1,4 +1,6 @@
 // Loads the built "Tolmar Vez.vst3" bundle the way a DAW does and checks what a host sees of it.
+#include "HostedBundle.h"
+
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include <pluginterfaces/base/ipluginbase.h>
@@ -14,15 +16,15 @@
 
 namespace {
 
-const juce::File bundle{juce::String(TOLMAR_VST3_BUNDLE)};
+const juce::File bundle = hosting::bundle();
+using hosting::layoutOf;
+using hosting::pumpMessages;
 
 juce::File bundleLibrary()
 {
     return bundle.getChildFile("Contents").getChildFile("x86_64-linux").getChildFile("Tolmar Vez.so");
 }
 
-// Lets the framework's VST3 host deliver what it learns through the message loop (latency, parameter changes).
-void pumpMessages(int milliseconds = 50) { juce::MessageManager::getInstance()->runDispatchLoopUntil(milliseconds); }
 
 class HostedPlugin : public testing::Test {
 protected:
@@ -49,15 +51,6 @@ protected:
     juce::PluginDescription description;
     std::unique_ptr<juce::AudioPluginInstance> plugin;
 };
-
-juce::AudioProcessor::BusesLayout layoutOf(juce::AudioChannelSet main, juce::AudioChannelSet beat)
-{
-    juce::AudioProcessor::BusesLayout layout;
-    layout.inputBuses.add(main);
-    layout.inputBuses.add(beat);
-    layout.outputBuses.add(main);
-    return layout;
-}
 
 } // namespace
 
