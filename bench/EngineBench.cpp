@@ -58,8 +58,8 @@ void engineAgainstShifter(benchmark::State& state)
 
     tolmar::Engine engine;
     engine.prepare(rate, block);
-    tolmar::PitchShifter shifter(67);
-    shifter.configure(2, 2048, 2048 / 16, false);
+    tolmar::PitchShifter shifter;
+    shifter.configure(2, 2048, 2048 / 16);
 
     tolmar::Settings settings;
     settings.mode = mode;

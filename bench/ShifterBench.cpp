@@ -39,8 +39,8 @@ std::vector<float> voice(double vibratoPhase, std::uint32_t seed)
 
 void shiftStereo(benchmark::State& state, float semitones, float factor, bool compensate, float base)
 {
-    tolmar::PitchShifter shifter(67);
-    shifter.configure(2, 2048, 128, false);
+    tolmar::PitchShifter shifter;
+    shifter.configure(2, 2048, 128);
     shifter.setTransposeSemitones(semitones);
     shifter.setFormantFactor(factor, compensate);
     shifter.setFormantBase(base);

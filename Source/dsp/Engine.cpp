@@ -40,7 +40,7 @@ int shifterBlockLength(double sampleRate) noexcept
 } // namespace
 
 struct Engine::Impl {
-    PitchShifter stretcher{67}; // phase-vocoder pitch and formant shifter; fixed seed for repeatable output
+    PitchShifter stretcher; // phase-vocoder pitch and formant shifter
     double sampleRate = 48000.0;
     double wobbleTime = 0.0; // seconds, modulo 0.8
     std::int32_t maxBlock = 512;
@@ -114,7 +114,7 @@ void Engine::prepare(double sampleRateHz, int maxBlock)
     s.maxBlock = maxBlock;
 
     const int blockLength = shifterBlockLength(sampleRateHz);
-    s.stretcher.configure(2, blockLength, blockLength / 16, false);
+    s.stretcher.configure(2, blockLength, blockLength / 16);
     s.latencySamples = std::max(1, s.stretcher.inputLatency() + s.stretcher.outputLatency());
 
     s.mastering.prepare(s.latencySamples, sampleRateHz);

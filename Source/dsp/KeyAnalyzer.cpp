@@ -1,15 +1,11 @@
 #include "dsp/KeyAnalyzer.h"
 
-#include "dsp/FftPlanLock.h"
 #include "dsp/PitchDetector.h"
-
-#include <fftw3.h>
+#include "dsp/RealFft.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <mutex>
-#include <new>
 #include <stdexcept>
 
 namespace tolmar {
@@ -26,11 +22,8 @@ constexpr double silenceMeanSquare = 1e-8;
 } // namespace
 
 struct KeyAnalyzer::Impl {
-    // FFTW real-to-complex transform of one 4096-sample frame; only bins 0..2048 are needed,
-    // which is exactly what r2c yields. Plan and buffers are made once by the first prepare.
-    fftwf_plan plan = nullptr;
-    float* fftInput = nullptr;
-    fftwf_complex* fftOutput = nullptr;
+    // Real transform of one 4096-sample frame: bins 0..2048 are all that is needed. Made once by the first prepare.
+    RealFft fft;
 
     std::array<std::array<float, frameSize>, 2> history{};
     std::array<float, frameSize> window{};
@@ -49,31 +42,10 @@ struct KeyAnalyzer::Impl {
     std::int32_t stage = 0;
     KeyEstimate estimate;
 
-    ~Impl()
-    {
-        if (plan != nullptr) {
-            const std::lock_guard<std::mutex> guard(fftPlanLock());
-            fftwf_destroy_plan(plan);
-        }
-        fftwf_free(fftInput);
-        fftwf_free(fftOutput);
-    }
-
     void makeTransform()
     {
-        if (plan != nullptr)
-            return;
-        if (fftInput == nullptr)
-            fftInput = static_cast<float*>(fftwf_malloc(sizeof(float) * frameSize));
-        if (fftOutput == nullptr)
-            fftOutput = static_cast<fftwf_complex*>(fftwf_malloc(sizeof(fftwf_complex) * bins));
-        if (fftInput == nullptr || fftOutput == nullptr)
-            throw std::bad_alloc();
-        const std::lock_guard<std::mutex> guard(fftPlanLock());
-        // FFTW_ESTIMATE leaves the buffers alone and makes planning fast and repeatable.
-        plan = fftwf_plan_dft_r2c_1d(frameSize, fftInput, fftOutput, FFTW_ESTIMATE);
-        if (plan == nullptr)
-            throw std::bad_alloc();
+        if (fft.size() != frameSize)
+            fft.prepare(frameSize, false);
     }
 
     void clear() noexcept
@@ -100,17 +72,19 @@ void KeyAnalyzer::Impl::analyseFrame() noexcept
 {
     magnitudes.fill(0.0f);
     double energy = 0.0;
+    float* frame = fft.time();
+    const Complex* spectrum = fft.spectrum();
     for (std::int32_t c = 0; c < channels; ++c) {
         const auto& ring = history[static_cast<std::size_t>(c)];
         for (int j = 0; j < frameSize; ++j) {
             const float x = ring[static_cast<std::size_t>((writeIndex + j) % frameSize)];
             energy += static_cast<double>(x * x);
-            fftInput[j] = x * window[static_cast<std::size_t>(j)];
+            frame[j] = x * window[static_cast<std::size_t>(j)];
         }
-        fftwf_execute(plan);
+        fft.forward();
         for (int k = 0; k < bins; ++k) {
-            const float re = fftOutput[k][0];
-            const float im = fftOutput[k][1];
+            const float re = spectrum[k].re;
+            const float im = spectrum[k].im;
             magnitudes[static_cast<std::size_t>(k)] += re * re + im * im;
         }
     }

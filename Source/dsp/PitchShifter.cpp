@@ -1,14 +1,10 @@
 #include "dsp/PitchShifter.h"
 
-#include "dsp/FftPlanLock.h"
-
-#include <fftw3.h>
+#include "dsp/RealFft.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <mutex>
-#include <new>
 #include <utility>
 #include <vector>
 
@@ -34,8 +30,7 @@
 // The output is the input frame's content placed blockLength samples later: a frame that ends at
 // time t is overlap-added over times t .. t + blockLength - 1, so the delay is exactly blockLength
 // for any settings. Frames are computed whenever interval input samples have arrived, whatever the
-// host's chunking, so the output does not depend on it. The algorithm makes no random choice; the
-// seed is kept for the interface's promise that any future one repeats from run to run.
+// host's chunking, so the output does not depend on it.
 
 namespace tolmar {
 
@@ -55,18 +50,13 @@ constexpr float maxFormantGain = 10.0f;
 // Input samples are limited to this magnitude: the transforms then stay far from float overflow.
 constexpr float inputLimit = 1.0e6f;
 
-struct Cpx {
-    float re;
-    float im;
-};
-
 struct ChannelState {
-    std::vector<float> input;            // last blockLength input samples, circular
-    std::vector<float> output;           // overlap-add accumulator for the next blockLength outputs, circular
-    std::vector<Cpx> previousSpectrum;   // analysis spectrum of the previous frame
-    std::vector<Cpx> rotation;           // per analysis bin: the rotation its region used in the previous frame
-    std::vector<Cpx> nextRotation;
-    bool aligned = true;                 // every rotation is exactly 1
+    std::vector<float> input;              // last blockLength input samples, circular
+    std::vector<float> output;             // overlap-add accumulator for the next blockLength outputs, circular
+    std::vector<Complex> previousSpectrum; // analysis spectrum of the previous frame
+    std::vector<Complex> rotation;         // per analysis bin: the rotation its region used in the previous frame
+    std::vector<Complex> nextRotation;
+    bool aligned = true; // every rotation is exactly 1
 };
 
 inline float cleanInput(float x) noexcept
@@ -74,6 +64,11 @@ inline float cleanInput(float x) noexcept
     if (!std::isfinite(x))
         return 0.0f;
     return std::clamp(x, -inputLimit, inputLimit);
+}
+
+inline Complex multiply(Complex x, Complex z) noexcept
+{
+    return Complex{x.re * z.re - x.im * z.im, x.re * z.im + x.im * z.re};
 }
 
 // Box average over 2 * halfWidth + 1 bins. The power spectrum of a real signal is even about bin 0
@@ -99,29 +94,25 @@ void boxSmooth(const float* in, float* out, int bins, int halfWidth, double* pre
 } // namespace
 
 struct PitchShifter::Impl {
-    std::uint32_t seed = 0;
-
     int channels = 0;
     int blockLength = 0;
     int interval = 0;
     int bins = 0;
-    int position = 0;  // ring index of the next input sample and of the next output sample
-    int hopCount = 0;  // input samples since the last frame
+    int position = 0; // ring index of the next input sample and of the next output sample
+    int hopCount = 0; // input samples since the last frame
 
     float ratio = 1.0f;
     float formantFactor = 1.0f;
     bool compensatePitch = false;
     float formantBase = 0.0f;
 
-    fftwf_plan forwardPlan = nullptr;
-    fftwf_plan inversePlan = nullptr;
-    float* timeBuffer = nullptr;
-    fftwf_complex* spectrum = nullptr;
-    fftwf_complex* shifted = nullptr;
+    // time(): the rotated analysis frame, then the synthesised frame; spectrum(): the analysis spectrum;
+    // inverseInput(): the shifted spectrum.
+    RealFft fft;
 
     std::vector<float> analysisWindow;
     std::vector<float> synthesisWindow; // includes 1 / blockLength and the overlap normalisation
-    std::vector<Cpx> hopTwiddle;        // exp(-i 2 pi k interval / blockLength)
+    std::vector<Complex> hopTwiddle;    // exp(-i 2 pi k interval / blockLength)
     std::vector<float> power;
     std::vector<float> smoothedOnce;
     std::vector<float> envelope;
@@ -130,68 +121,38 @@ struct PitchShifter::Impl {
     std::vector<int> regionStart;
     std::vector<int> peakShift;
     std::vector<float> peakTrueBin;
-    std::vector<Cpx> peakRotation;
+    std::vector<Complex> peakRotation;
     std::vector<float> spacings;
     std::vector<ChannelState> channelStates;
-
-    ~Impl() { releaseTransforms(); }
-
-    void releaseTransforms() noexcept
-    {
-        {
-            const std::lock_guard<std::mutex> guard(fftPlanLock());
-            if (forwardPlan != nullptr)
-                fftwf_destroy_plan(forwardPlan);
-            if (inversePlan != nullptr)
-                fftwf_destroy_plan(inversePlan);
-        }
-        forwardPlan = nullptr;
-        inversePlan = nullptr;
-        fftwf_free(timeBuffer);
-        fftwf_free(spectrum);
-        fftwf_free(shifted);
-        timeBuffer = nullptr;
-        spectrum = nullptr;
-        shifted = nullptr;
-    }
 
     void configure(int channelCount, int length, int hop);
     void clear() noexcept;
     void resetChannel(ChannelState& state) noexcept;
     void processFrame() noexcept;
     void processChannel(ChannelState& state, float envelopeRatio, bool moveFormants) noexcept;
+
+    // The steps of one channel's frame, in order.
+    void analyse(const ChannelState& state) noexcept;
+    int findPeaks() noexcept;
+    bool advancePhases(const ChannelState& state, int peakCount) noexcept;
+    void findRegions(int peakCount) noexcept;
+    void estimateEnvelope(int peakCount) noexcept;
     int estimateHalfWidth(int peakCount) noexcept;
+    void placeRegions(ChannelState& state, int peakCount, float envelopeRatio, bool moveFormants) noexcept;
+    void overlapAdd(ChannelState& state) noexcept;
 };
 
 void PitchShifter::Impl::configure(int channelCount, int length, int hop)
 {
     // Until configuring has succeeded, process() sees no channels and does nothing.
     channels = 0;
-    releaseTransforms();
     blockLength = std::max(16, length + (length & 1));
     interval = std::clamp(hop, 1, blockLength / 2);
     bins = blockLength / 2 + 1;
+    fft.prepare(blockLength, true);
 
     const auto n = static_cast<std::size_t>(blockLength);
     const auto b = static_cast<std::size_t>(bins);
-    timeBuffer = static_cast<float*>(fftwf_malloc(sizeof(float) * n));
-    spectrum = static_cast<fftwf_complex*>(fftwf_malloc(sizeof(fftwf_complex) * b));
-    shifted = static_cast<fftwf_complex*>(fftwf_malloc(sizeof(fftwf_complex) * b));
-    if (timeBuffer == nullptr || spectrum == nullptr || shifted == nullptr) {
-        releaseTransforms();
-        throw std::bad_alloc();
-    }
-    {
-        const std::lock_guard<std::mutex> guard(fftPlanLock());
-        // FFTW_ESTIMATE: fast, repeatable planning that leaves the buffers alone.
-        forwardPlan = fftwf_plan_dft_r2c_1d(blockLength, timeBuffer, spectrum, FFTW_ESTIMATE);
-        inversePlan = fftwf_plan_dft_c2r_1d(blockLength, shifted, timeBuffer, FFTW_ESTIMATE);
-    }
-    if (forwardPlan == nullptr || inversePlan == nullptr) {
-        releaseTransforms();
-        throw std::bad_alloc();
-    }
-
     analysisWindow.assign(n, 0.0f);
     synthesisWindow.assign(n, 0.0f);
     for (std::size_t i = 0; i < n; ++i)
@@ -206,11 +167,12 @@ void PitchShifter::Impl::configure(int channelCount, int length, int hop)
         synthesisWindow[i] = sum > 0.0 ? static_cast<float>(analysisWindow[i] / (sum * blockLength)) : 0.0f;
     }
 
-    hopTwiddle.assign(b, Cpx{1.0f, 0.0f});
+    hopTwiddle.assign(b, Complex{1.0f, 0.0f});
     for (std::size_t k = 0; k < b; ++k) {
         // Reduced modulo the period so the angle stays small and exact for long blocks.
         const auto turns = static_cast<double>((k * static_cast<std::size_t>(interval)) % n) / blockLength;
-        hopTwiddle[k] = Cpx{static_cast<float>(std::cos(twoPi * turns)), static_cast<float>(-std::sin(twoPi * turns))};
+        hopTwiddle[k] =
+            Complex{static_cast<float>(std::cos(twoPi * turns)), static_cast<float>(-std::sin(twoPi * turns))};
     }
 
     power.assign(b, 0.0f);
@@ -221,7 +183,7 @@ void PitchShifter::Impl::configure(int channelCount, int length, int hop)
     regionStart.assign(b + 1, 0);
     peakShift.assign(b, 0);
     peakTrueBin.assign(b, 0.0f);
-    peakRotation.assign(b, Cpx{1.0f, 0.0f});
+    peakRotation.assign(b, Complex{1.0f, 0.0f});
     spacings.assign(b, 0.0f);
 
     channelStates.clear();
@@ -229,9 +191,9 @@ void PitchShifter::Impl::configure(int channelCount, int length, int hop)
     for (auto& state : channelStates) {
         state.input.assign(n, 0.0f);
         state.output.assign(n, 0.0f);
-        state.previousSpectrum.assign(b, Cpx{0.0f, 0.0f});
-        state.rotation.assign(b, Cpx{1.0f, 0.0f});
-        state.nextRotation.assign(b, Cpx{1.0f, 0.0f});
+        state.previousSpectrum.assign(b, Complex{0.0f, 0.0f});
+        state.rotation.assign(b, Complex{1.0f, 0.0f});
+        state.nextRotation.assign(b, Complex{1.0f, 0.0f});
     }
     clear();
     channels = static_cast<int>(channelStates.size());
@@ -241,9 +203,9 @@ void PitchShifter::Impl::resetChannel(ChannelState& state) noexcept
 {
     std::fill(state.input.begin(), state.input.end(), 0.0f);
     std::fill(state.output.begin(), state.output.end(), 0.0f);
-    std::fill(state.previousSpectrum.begin(), state.previousSpectrum.end(), Cpx{0.0f, 0.0f});
-    std::fill(state.rotation.begin(), state.rotation.end(), Cpx{1.0f, 0.0f});
-    std::fill(state.nextRotation.begin(), state.nextRotation.end(), Cpx{1.0f, 0.0f});
+    std::fill(state.previousSpectrum.begin(), state.previousSpectrum.end(), Complex{0.0f, 0.0f});
+    std::fill(state.rotation.begin(), state.rotation.end(), Complex{1.0f, 0.0f});
+    std::fill(state.nextRotation.begin(), state.nextRotation.end(), Complex{1.0f, 0.0f});
     state.aligned = true;
 }
 
@@ -253,6 +215,165 @@ void PitchShifter::Impl::clear() noexcept
         resetChannel(state);
     position = 0;
     hopCount = 0;
+}
+
+void PitchShifter::Impl::processFrame() noexcept
+{
+    // The envelope moves by envelopeRatio; the shifted spectrum alone already carries it by ratio.
+    const float envelopeRatio = compensatePitch ? formantFactor : ratio * formantFactor;
+    const bool moveFormants = std::fabs(envelopeRatio / ratio - 1.0f) > 1e-6f;
+    for (auto& state : channelStates)
+        processChannel(state, envelopeRatio, moveFormants);
+}
+
+void PitchShifter::Impl::processChannel(ChannelState& state, float envelopeRatio, bool moveFormants) noexcept
+{
+    analyse(state);
+    const Complex* in = fft.spectrum();
+    Complex* out = fft.inverseInput();
+    const auto spectrumBytes = sizeof(Complex) * static_cast<std::size_t>(bins);
+
+    if (ratio == 1.0f && state.aligned && !moveFormants) {
+        // Identity: every rotation is 1 and nothing moves, so the spectrum passes unchanged.
+        std::memcpy(out, in, spectrumBytes);
+    } else {
+        const int peakCount = findPeaks();
+        std::memset(out, 0, spectrumBytes);
+        // A silent frame (any non-zero spectrum has a peak at its maximum) leaves out silent and the
+        // rotations as they are.
+        if (peakCount > 0) {
+            const bool aligned = advancePhases(state, peakCount);
+            findRegions(peakCount);
+            if (moveFormants)
+                estimateEnvelope(peakCount);
+            placeRegions(state, peakCount, envelopeRatio, moveFormants);
+            std::swap(state.rotation, state.nextRotation);
+            state.aligned = aligned;
+        }
+    }
+    std::memcpy(state.previousSpectrum.data(), in, spectrumBytes);
+    overlapAdd(state);
+}
+
+// The windowed frame, rotated so that its centre is sample 0 of the transform, into its spectrum.
+void PitchShifter::Impl::analyse(const ChannelState& state) noexcept
+{
+    const int n = blockLength;
+    const int half = n / 2;
+    const float* window = analysisWindow.data();
+    const float* ring = state.input.data();
+    float* frame = fft.time();
+    int r = position;
+    for (int i = 0; i < n; ++i) {
+        const int t = i < half ? i + half : i - half;
+        frame[t] = ring[r] * window[i];
+        if (++r == n)
+            r = 0;
+    }
+    fft.forward();
+}
+
+// Power of every bin, and the peaks: above the floor, above the two bins below and not below the two
+// bins above. Returns the number of peaks in peakBin.
+int PitchShifter::Impl::findPeaks() noexcept
+{
+    const Complex* in = fft.spectrum();
+    float strongest = 0.0f;
+    for (int k = 0; k < bins; ++k) {
+        const float p = in[k].re * in[k].re + in[k].im * in[k].im;
+        power[static_cast<std::size_t>(k)] = p;
+        strongest = std::max(strongest, p);
+    }
+
+    const float floorPower = strongest * peakFloor;
+    const float* pw = power.data();
+    int peakCount = 0;
+    for (int k = 0; k < bins; ++k) {
+        const float p = pw[k];
+        if (!(p > floorPower))
+            continue;
+        if ((k >= 1 && !(p > pw[k - 1])) || (k >= 2 && !(p > pw[k - 2])))
+            continue;
+        if ((k + 1 < bins && p < pw[k + 1]) || (k + 2 < bins && p < pw[k + 2]))
+            continue;
+        peakBin[static_cast<std::size_t>(peakCount++)] = k;
+    }
+    return peakCount;
+}
+
+// Per peak: its true frequency from the phase advance since the previous frame, the whole-bin shift
+// that takes it to that frequency times the ratio, and its region's new rotation (the previous one
+// advanced by (ratio - 1) x the phase advance, or pulled back towards 1 at ratio 1). Returns whether
+// every new rotation is exactly 1.
+bool PitchShifter::Impl::advancePhases(const ChannelState& state, int peakCount) noexcept
+{
+    const int n = blockLength;
+    const Complex* in = fft.spectrum();
+    const double ratioMinusOne = static_cast<double>(ratio) - 1.0;
+    const double binsPerRadian = static_cast<double>(n) / (twoPi * interval);
+    const Complex* previous = state.previousSpectrum.data();
+    bool aligned = true;
+    for (int i = 0; i < peakCount; ++i) {
+        const auto index = static_cast<std::size_t>(i);
+        const int k = peakBin[index];
+        // Deviation of the phase advance since the previous frame from the bin centre's advance.
+        const Complex a = in[k];
+        const Complex b = previous[k];
+        const Complex c{a.re * b.re + a.im * b.im, a.im * b.re - a.re * b.im};
+        const Complex w = hopTwiddle[static_cast<std::size_t>(k)];
+        const float dev = std::atan2(c.im * w.re + c.re * w.im, c.re * w.re - c.im * w.im);
+        const double advance = twoPi * static_cast<double>(k) * interval / n + static_cast<double>(dev);
+        const double trueBin = static_cast<double>(k) + static_cast<double>(dev) * binsPerRadian;
+        peakTrueBin[index] = static_cast<float>(trueBin);
+        peakShift[index] = static_cast<int>(std::lround(ratioMinusOne * trueBin));
+
+        Complex z = state.rotation[static_cast<std::size_t>(k)];
+        if (ratio != 1.0f) {
+            const double angle = ratioMinusOne * advance;
+            z = multiply(z, Complex{static_cast<float>(std::cos(angle)), static_cast<float>(std::sin(angle))});
+        } else {
+            z.re += realignRate * (1.0f - z.re);
+            z.im -= realignRate * z.im;
+        }
+        const float magnitude = z.re * z.re + z.im * z.im;
+        if (!(magnitude > 0.25f) || !(magnitude < 4.0f)) {
+            z = Complex{1.0f, 0.0f};
+        } else if (magnitude != 1.0f) {
+            const float scale = 1.0f / std::sqrt(magnitude);
+            z.re *= scale;
+            z.im *= scale;
+        }
+        if (ratio == 1.0f && (1.0f - z.re) * (1.0f - z.re) + z.im * z.im < 1e-12f)
+            z = Complex{1.0f, 0.0f};
+        peakRotation[index] = z;
+        aligned = aligned && z.re == 1.0f && z.im == 0.0f;
+    }
+    return aligned;
+}
+
+// Region boundaries: the lowest bin between neighbouring peaks; the last region ends at the Nyquist bin.
+void PitchShifter::Impl::findRegions(int peakCount) noexcept
+{
+    const float* pw = power.data();
+    regionStart[0] = 0;
+    for (int i = 1; i < peakCount; ++i) {
+        const int from = peakBin[static_cast<std::size_t>(i - 1)] + 1;
+        const int to = peakBin[static_cast<std::size_t>(i)];
+        int lowest = from;
+        for (int k = from + 1; k <= to; ++k)
+            if (pw[k] < pw[lowest])
+                lowest = k;
+        regionStart[static_cast<std::size_t>(i)] = lowest;
+    }
+    regionStart[static_cast<std::size_t>(peakCount)] = bins;
+}
+
+// The spectral envelope: the power smoothed twice by a box half a harmonic spacing wide on each side.
+void PitchShifter::Impl::estimateEnvelope(int peakCount) noexcept
+{
+    const int halfWidth = std::min(estimateHalfWidth(peakCount), blockLength / 2);
+    boxSmooth(power.data(), smoothedOnce.data(), bins, halfWidth, prefix.data());
+    boxSmooth(smoothedOnce.data(), envelope.data(), bins, halfWidth, prefix.data());
 }
 
 // Half width of the envelope smoothing box: half the harmonic spacing in bins. The spacing is the
@@ -289,180 +410,67 @@ int PitchShifter::Impl::estimateHalfWidth(int peakCount) noexcept
     return std::max(1, static_cast<int>(spacing * 0.5f));
 }
 
-void PitchShifter::Impl::processFrame() noexcept
+// Moves each region by its peak's shift into the output spectrum, rotated by its region's rotation and,
+// when the formants move, scaled by desired envelope / envelope at the source bin. Records the rotation
+// of every bin's region for the next frame.
+void PitchShifter::Impl::placeRegions(ChannelState& state, int peakCount, float envelopeRatio,
+                                      bool moveFormants) noexcept
 {
-    // The envelope moves by envelopeRatio; the shifted spectrum alone already carries it by ratio.
-    const float envelopeRatio = compensatePitch ? formantFactor : ratio * formantFactor;
-    const bool moveFormants = std::fabs(envelopeRatio / ratio - 1.0f) > 1e-6f;
-    for (auto& state : channelStates)
-        processChannel(state, envelopeRatio, moveFormants);
+    const Complex* in = fft.spectrum();
+    Complex* out = fft.inverseInput();
+    const float* env = envelope.data();
+    const float inverseRatio = 1.0f / envelopeRatio;
+    const float lastBin = static_cast<float>(bins - 1);
+
+    for (int i = 0; i < peakCount; ++i) {
+        const auto index = static_cast<std::size_t>(i);
+        const int start = regionStart[index];
+        const int end = regionStart[index + 1];
+        const int shift = peakShift[index];
+        const Complex z = peakRotation[index];
+        for (int k = start; k < end; ++k)
+            state.nextRotation[static_cast<std::size_t>(k)] = z;
+
+        // Output range; where a lower ratio makes neighbouring regions overlap they split it evenly.
+        int low = start + shift;
+        if (i > 0 && peakShift[index - 1] > shift)
+            low = start + shift + (peakShift[index - 1] - shift) / 2;
+        int high = end + shift;
+        if (i + 1 < peakCount && peakShift[index + 1] < shift)
+            high = end + peakShift[index + 1] + (shift - peakShift[index + 1]) / 2;
+        low = std::max(low, std::max(0, shift));
+        high = std::min(high, std::min(bins, bins + shift));
+
+        if (moveFormants) {
+            for (int j = low; j < high; ++j) {
+                const int src = j - shift;
+                const float source = std::min(static_cast<float>(j) * inverseRatio, lastBin);
+                const int below = std::min(static_cast<int>(source), bins - 2);
+                const float fraction = source - static_cast<float>(below);
+                const float desired = env[below] + fraction * (env[below + 1] - env[below]);
+                const float gain = std::min(maxFormantGain, std::sqrt(desired / (env[src] + 1e-30f)));
+                const Complex x = in[src];
+                out[j] = Complex{(x.re * z.re - x.im * z.im) * gain, (x.re * z.im + x.im * z.re) * gain};
+            }
+        } else {
+            for (int j = low; j < high; ++j)
+                out[j] = multiply(in[j - shift], z);
+        }
+    }
 }
 
-void PitchShifter::Impl::processChannel(ChannelState& state, float envelopeRatio, bool moveFormants) noexcept
+// Synthesises the output spectrum and adds the windowed frame, rotated back, into the accumulator.
+void PitchShifter::Impl::overlapAdd(ChannelState& state) noexcept
 {
+    fft.inverse();
     const int n = blockLength;
     const int half = n / 2;
-    const float* window = analysisWindow.data();
-
-    // Windowed frame, rotated so that its centre is sample 0 of the transform.
-    {
-        const float* ring = state.input.data();
-        int r = position;
-        for (int i = 0; i < n; ++i) {
-            const int t = i < half ? i + half : i - half;
-            timeBuffer[t] = ring[r] * window[i];
-            if (++r == n)
-                r = 0;
-        }
-    }
-    fftwf_execute(forwardPlan);
-
-    const auto* in = reinterpret_cast<const Cpx*>(spectrum);
-    auto* out = reinterpret_cast<Cpx*>(shifted);
-
-    if (ratio == 1.0f && state.aligned && !moveFormants) {
-        // Identity: every rotation is 1 and nothing moves, so the spectrum passes unchanged.
-        std::memcpy(out, in, sizeof(Cpx) * static_cast<std::size_t>(bins));
-        std::memcpy(state.previousSpectrum.data(), in, sizeof(Cpx) * static_cast<std::size_t>(bins));
-    } else {
-        float strongest = 0.0f;
-        for (int k = 0; k < bins; ++k) {
-            const float p = in[k].re * in[k].re + in[k].im * in[k].im;
-            power[static_cast<std::size_t>(k)] = p;
-            strongest = std::max(strongest, p);
-        }
-
-        // Peaks: above the floor, above the two bins below and not below the two bins above.
-        const float floorPower = strongest * peakFloor;
-        const float* pw = power.data();
-        int peakCount = 0;
-        for (int k = 0; k < bins; ++k) {
-            const float p = pw[k];
-            if (!(p > floorPower))
-                continue;
-            if ((k >= 1 && !(p > pw[k - 1])) || (k >= 2 && !(p > pw[k - 2])))
-                continue;
-            if ((k + 1 < bins && p < pw[k + 1]) || (k + 2 < bins && p < pw[k + 2]))
-                continue;
-            peakBin[static_cast<std::size_t>(peakCount++)] = k;
-        }
-
-        std::memset(out, 0, sizeof(Cpx) * static_cast<std::size_t>(bins));
-        if (peakCount == 0) {
-            // A silent frame (any non-zero spectrum has a peak at its maximum): rotations carry over.
-            std::memcpy(state.previousSpectrum.data(), in, sizeof(Cpx) * static_cast<std::size_t>(bins));
-        } else {
-            const double ratioMinusOne = static_cast<double>(ratio) - 1.0;
-            const double binsPerRadian = static_cast<double>(n) / (twoPi * interval);
-            const Cpx* previous = state.previousSpectrum.data();
-            bool aligned = true;
-            for (int i = 0; i < peakCount; ++i) {
-                const auto index = static_cast<std::size_t>(i);
-                const int k = peakBin[index];
-                // Deviation of the phase advance since the previous frame from the bin centre's advance.
-                const Cpx a = in[k];
-                const Cpx b = previous[k];
-                const Cpx c{a.re * b.re + a.im * b.im, a.im * b.re - a.re * b.im};
-                const Cpx w = hopTwiddle[static_cast<std::size_t>(k)];
-                const float dev = std::atan2(c.im * w.re + c.re * w.im, c.re * w.re - c.im * w.im);
-                const double advance = twoPi * static_cast<double>(k) * interval / n + static_cast<double>(dev);
-                const double trueBin = static_cast<double>(k) + static_cast<double>(dev) * binsPerRadian;
-                peakTrueBin[index] = static_cast<float>(trueBin);
-                peakShift[index] = static_cast<int>(std::lround(ratioMinusOne * trueBin));
-
-                Cpx z = state.rotation[static_cast<std::size_t>(k)];
-                if (ratio != 1.0f) {
-                    const double angle = ratioMinusOne * advance;
-                    const Cpx step{static_cast<float>(std::cos(angle)), static_cast<float>(std::sin(angle))};
-                    z = Cpx{z.re * step.re - z.im * step.im, z.re * step.im + z.im * step.re};
-                } else {
-                    z.re += realignRate * (1.0f - z.re);
-                    z.im -= realignRate * z.im;
-                }
-                const float magnitude = z.re * z.re + z.im * z.im;
-                if (!(magnitude > 0.25f) || !(magnitude < 4.0f)) {
-                    z = Cpx{1.0f, 0.0f};
-                } else if (magnitude != 1.0f) {
-                    const float scale = 1.0f / std::sqrt(magnitude);
-                    z.re *= scale;
-                    z.im *= scale;
-                }
-                if (ratio == 1.0f && (1.0f - z.re) * (1.0f - z.re) + z.im * z.im < 1e-12f)
-                    z = Cpx{1.0f, 0.0f};
-                peakRotation[index] = z;
-                aligned = aligned && z.re == 1.0f && z.im == 0.0f;
-            }
-
-            // Region boundaries: the lowest bin between neighbouring peaks.
-            regionStart[0] = 0;
-            for (int i = 1; i < peakCount; ++i) {
-                const int from = peakBin[static_cast<std::size_t>(i - 1)] + 1;
-                const int to = peakBin[static_cast<std::size_t>(i)];
-                int lowest = from;
-                for (int k = from + 1; k <= to; ++k)
-                    if (pw[k] < pw[lowest])
-                        lowest = k;
-                regionStart[static_cast<std::size_t>(i)] = lowest;
-            }
-            regionStart[static_cast<std::size_t>(peakCount)] = bins;
-
-            if (moveFormants) {
-                const int halfWidth = std::min(estimateHalfWidth(peakCount), half);
-                boxSmooth(power.data(), smoothedOnce.data(), bins, halfWidth, prefix.data());
-                boxSmooth(smoothedOnce.data(), envelope.data(), bins, halfWidth, prefix.data());
-            }
-            const float* env = envelope.data();
-            const float inverseRatio = 1.0f / envelopeRatio;
-            const float lastBin = static_cast<float>(bins - 1);
-
-            for (int i = 0; i < peakCount; ++i) {
-                const auto index = static_cast<std::size_t>(i);
-                const int start = regionStart[index];
-                const int end = regionStart[index + 1];
-                const int shift = peakShift[index];
-                const Cpx z = peakRotation[index];
-                for (int k = start; k < end; ++k)
-                    state.nextRotation[static_cast<std::size_t>(k)] = z;
-
-                // Output range; where a lower ratio makes neighbouring regions overlap they split it evenly.
-                int low = start + shift;
-                if (i > 0 && peakShift[index - 1] > shift)
-                    low = start + shift + (peakShift[index - 1] - shift) / 2;
-                int high = end + shift;
-                if (i + 1 < peakCount && peakShift[index + 1] < shift)
-                    high = end + peakShift[index + 1] + (shift - peakShift[index + 1]) / 2;
-                low = std::max(low, std::max(0, shift));
-                high = std::min(high, std::min(bins, bins + shift));
-
-                if (moveFormants) {
-                    for (int j = low; j < high; ++j) {
-                        const int src = j - shift;
-                        const float source = std::min(static_cast<float>(j) * inverseRatio, lastBin);
-                        const int below = std::min(static_cast<int>(source), bins - 2);
-                        const float fraction = source - static_cast<float>(below);
-                        const float desired = env[below] + fraction * (env[below + 1] - env[below]);
-                        const float gain = std::min(maxFormantGain, std::sqrt(desired / (env[src] + 1e-30f)));
-                        const Cpx x = in[src];
-                        out[j] = Cpx{(x.re * z.re - x.im * z.im) * gain, (x.re * z.im + x.im * z.re) * gain};
-                    }
-                } else {
-                    for (int j = low; j < high; ++j) {
-                        const Cpx x = in[j - shift];
-                        out[j] = Cpx{x.re * z.re - x.im * z.im, x.re * z.im + x.im * z.re};
-                    }
-                }
-            }
-            std::swap(state.rotation, state.nextRotation);
-            state.aligned = aligned;
-            std::memcpy(state.previousSpectrum.data(), in, sizeof(Cpx) * static_cast<std::size_t>(bins));
-        }
-    }
-    fftwf_execute(inversePlan);
+    const float* frame = fft.time();
 
     // A non-finite frame can only come from a fault; drop it and start the channel afresh.
     float check = 0.0f;
     for (int i = 0; i < n; ++i)
-        check += std::fabs(timeBuffer[i]);
+        check += std::fabs(frame[i]);
     if (!std::isfinite(check)) {
         resetChannel(state);
         return;
@@ -473,29 +481,38 @@ void PitchShifter::Impl::processChannel(ChannelState& state, float envelopeRatio
     int r = position;
     for (int i = 0; i < n; ++i) {
         const int t = i < half ? i + half : i - half;
-        accumulator[r] += timeBuffer[t] * synthesis[i];
+        accumulator[r] += frame[t] * synthesis[i];
         if (++r == n)
             r = 0;
     }
 }
 
-PitchShifter::PitchShifter(std::uint32_t seed) : impl(std::make_unique<Impl>()) { impl->seed = seed; }
+PitchShifter::PitchShifter()
+    : impl(std::make_unique<Impl>())
+{
+}
 
 PitchShifter::~PitchShifter() = default;
 
-void PitchShifter::configure(int channels, int blockLength, int interval, bool splitComputation)
+void PitchShifter::configure(int channels, int blockLength, int interval)
 {
-    // Each frame is computed whole when its last input sample arrives; spreading the work over the
-    // interval would not change the output, so splitComputation is accepted and ignored.
-    (void)splitComputation;
     impl->configure(channels, blockLength, interval);
 }
 
-void PitchShifter::reset() { impl->clear(); }
+void PitchShifter::reset()
+{
+    impl->clear();
+}
 
-int PitchShifter::inputLatency() const { return impl->blockLength / 2; }
+int PitchShifter::inputLatency() const
+{
+    return impl->blockLength / 2;
+}
 
-int PitchShifter::outputLatency() const { return impl->blockLength / 2; }
+int PitchShifter::outputLatency() const
+{
+    return impl->blockLength / 2;
+}
 
 void PitchShifter::setTransposeSemitones(float semitones)
 {
@@ -511,9 +528,8 @@ void PitchShifter::setFormantFactor(float factor, bool compensatePitch)
 
 void PitchShifter::setFormantBase(float cyclesPerSample)
 {
-    impl->formantBase = std::isfinite(cyclesPerSample) && cyclesPerSample > 0.0f && cyclesPerSample < 0.5f
-                            ? cyclesPerSample
-                            : 0.0f;
+    impl->formantBase =
+        std::isfinite(cyclesPerSample) && cyclesPerSample > 0.0f && cyclesPerSample < 0.5f ? cyclesPerSample : 0.0f;
 }
 
 void PitchShifter::process(const float* const* inputs, int inputSamples, float* const* outputs, int outputSamples)

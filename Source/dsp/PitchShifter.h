@@ -1,12 +1,12 @@
 #pragma once
 
-#include <cstdint>
 #include <memory>
 
 namespace tolmar {
 
 // Fixed-latency pitch and formant shifter: a short-time Fourier phase vocoder
-// with peak-locked phases and a spectral-envelope formant move.
+// with peak-locked phases and a spectral-envelope formant move. It makes no random
+// choice: the same input and settings give the same output, run after run.
 //
 // The delay from input to output is exactly inputLatency() + outputLatency()
 // samples whatever the transposition, formant settings or host block sizes.
@@ -14,15 +14,15 @@ namespace tolmar {
 // allocate, lock or make system calls.
 class PitchShifter {
 public:
-    // Any random choice (initial phases) comes from the seed, so output repeats run to run.
-    explicit PitchShifter(std::uint32_t seed = 0);
+    PitchShifter();
     ~PitchShifter();
     PitchShifter(const PitchShifter&) = delete;
     PitchShifter& operator=(const PitchShifter&) = delete;
 
-    // Windows of blockLength samples, a new frame every interval samples.
-    // Any thread that is not running process(); allocates.
-    void configure(int channels, int blockLength, int interval, bool splitComputation);
+    // Windows of blockLength samples (made even, at least 16), a new frame every interval samples
+    // (1 .. blockLength / 2). Throws std::bad_alloc and leaves the shifter unconfigured (process() does
+    // nothing) when memory or a transform cannot be had. Any thread that is not running process(); allocates.
+    void configure(int channels, int blockLength, int interval);
     // Clears all running state; audio thread safe.
     void reset();
 

@@ -1,11 +1,10 @@
 #include "dsp/PitchShifter.h"
 
-#include "dsp/FftPlanLock.h"
+#include "dsp/RealFft.h"
 
 #include "AllocationCounter.h"
 #include "Signals.h"
 
-#include <fftw3.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,7 +12,6 @@
 #include <cstring>
 #include <functional>
 #include <limits>
-#include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -78,8 +76,8 @@ Channels render(tolmar::PitchShifter& shifter, const Channels& input, int chunk,
 std::vector<float> renderMono(const Settings& settings, const std::vector<float>& input, int block, int interval,
                               int chunk = 512)
 {
-    tolmar::PitchShifter shifter(67);
-    shifter.configure(1, block, interval, false);
+    tolmar::PitchShifter shifter;
+    shifter.configure(1, block, interval);
     apply(shifter, settings);
     return render(shifter, {input}, chunk)[0];
 }
@@ -102,29 +100,19 @@ double residualDb(const std::vector<float>& input, const std::vector<float>& out
 // Hann-windowed power spectrum of samples [begin, end) of x, zero padded to `size` points.
 std::vector<double> powerSpectrum(const std::vector<float>& x, std::size_t begin, std::size_t end, int size)
 {
-    float* time = static_cast<float*>(fftwf_malloc(sizeof(float) * static_cast<std::size_t>(size)));
-    const auto bins = static_cast<std::size_t>(size / 2 + 1);
-    auto* freq = static_cast<fftwf_complex*>(fftwf_malloc(sizeof(fftwf_complex) * bins));
-    fftwf_plan plan;
-    {
-        const std::lock_guard<std::mutex> guard(tolmar::fftPlanLock());
-        plan = fftwf_plan_dft_r2c_1d(size, time, freq, FFTW_ESTIMATE);
-    }
+    tolmar::RealFft fft;
+    fft.prepare(size, false);
+    float* time = fft.time();
     std::fill(time, time + size, 0.0f);
     const std::size_t length = end - begin;
     for (std::size_t i = 0; i < length; ++i)
         time[i] = x[begin + i] * static_cast<float>(0.5 - 0.5 * std::cos(twoPi * (static_cast<double>(i) + 0.5) /
                                                                         static_cast<double>(length)));
-    fftwf_execute(plan);
-    std::vector<double> power(bins);
+    fft.forward();
+    const tolmar::Complex* freq = fft.spectrum();
+    std::vector<double> power(static_cast<std::size_t>(fft.bins()));
     for (std::size_t k = 0; k < power.size(); ++k)
-        power[k] = static_cast<double>(freq[k][0]) * freq[k][0] + static_cast<double>(freq[k][1]) * freq[k][1];
-    {
-        const std::lock_guard<std::mutex> guard(tolmar::fftPlanLock());
-        fftwf_destroy_plan(plan);
-    }
-    fftwf_free(time);
-    fftwf_free(freq);
+        power[k] = static_cast<double>(freq[k].re) * freq[k].re + static_cast<double>(freq[k].im) * freq[k].im;
     return power;
 }
 
@@ -224,8 +212,8 @@ class PitchShifterIdentity : public ::testing::TestWithParam<IdentityCase> {};
 TEST_P(PitchShifterIdentity, OutputIsInputDelayedByExactlyTheBlockLength)
 {
     const auto c = GetParam();
-    tolmar::PitchShifter shifter(67);
-    shifter.configure(2, c.block, c.interval, false);
+    tolmar::PitchShifter shifter;
+    shifter.configure(2, c.block, c.interval);
     EXPECT_EQ(shifter.inputLatency(), c.block / 2);
     EXPECT_EQ(shifter.outputLatency(), c.block / 2);
     apply(shifter, {0.0f, 1.0f, c.compensate, 0.0f});
@@ -262,8 +250,8 @@ INSTANTIATE_TEST_SUITE_P(EngineConfigurations, PitchShifterIdentity,
 
 TEST(PitchShifterIdentityRecovery, ReturnsToTransparentAfterShiftingAndAfterReset)
 {
-    tolmar::PitchShifter shifter(67);
-    shifter.configure(1, 2048, 128, false);
+    tolmar::PitchShifter shifter;
+    shifter.configure(1, 2048, 128);
     const int second = 48000;
     const auto input = harmonicTone(210.0, 48000.0, 5 * second);
 
@@ -544,8 +532,8 @@ TEST(PitchShifterContinuity, WobblingShiftClicksNowhere)
 {
     // The wobble: 12 + 4 sin(2.5 pi t) semitones, updated every 512 samples, on a vowel tone whose highest
     // shifted harmonic stays below 7 kHz. A click would put broadband power above 12 kHz.
-    tolmar::PitchShifter shifter(67);
-    shifter.configure(1, 2048, 128, false);
+    tolmar::PitchShifter shifter;
+    shifter.configure(1, 2048, 128);
     const auto input = harmonicTone(220.0, 48000.0, 72000);
     auto wobble = [&](int position) {
         const double t = position / 48000.0;
@@ -635,8 +623,8 @@ TEST(PitchShifterChunking, OutputIsBitIdenticalForAnyChunkingAndChannelsAreIndep
     const Channels input{harmonicTone(190.0, 48000.0, length), noise(length, 0.2f, 9)};
     // Settings change every 300 samples, between frames as well as in the middle of them.
     auto run = [&](const Channels& in, int chunk) {
-        tolmar::PitchShifter shifter(67);
-        shifter.configure(static_cast<int>(in.size()), 2048, 128, false);
+        tolmar::PitchShifter shifter;
+        shifter.configure(static_cast<int>(in.size()), 2048, 128);
         auto schedule = [&](int position) {
             const int step = position / 300;
             apply(shifter, {static_cast<float>(step % 7) - 2.5f, step % 2 == 0 ? 0.8f : 1.2f, step % 3 == 0,
@@ -657,8 +645,8 @@ TEST(PitchShifterChunking, OutputIsBitIdenticalForAnyChunkingAndChannelsAreIndep
     EXPECT_EQ(0, std::memcmp(rightAlone[0].data(), reference[1].data(), sizeof(float) * length));
 
     // In place, as a host buffer would be: the same result.
-    tolmar::PitchShifter shifter(67);
-    shifter.configure(1, 2048, 128, false);
+    tolmar::PitchShifter shifter;
+    shifter.configure(1, 2048, 128);
     apply(shifter, {-2.5f, 0.8f, true, 0.004f});
     auto buffer = input[0];
     for (int position = 0; position < length; position += 250) {
@@ -672,8 +660,8 @@ TEST(PitchShifterChunking, OutputIsBitIdenticalForAnyChunkingAndChannelsAreIndep
 
 TEST(PitchShifterRealTime, ProcessResetAndSettersNeverAllocate)
 {
-    tolmar::PitchShifter shifter(67);
-    shifter.configure(2, 2048, 128, false);
+    tolmar::PitchShifter shifter;
+    shifter.configure(2, 2048, 128);
     const Channels input{harmonicTone(230.0, 48000.0, 4096), noise(4096, 0.3f, 3)};
     std::vector<float> left(4096);
     std::vector<float> right(4096);
