@@ -3,6 +3,7 @@
 #include "dsp/Mastering.h"
 #include "dsp/PitchDetector.h"
 #include "dsp/PitchShifter.h"
+#include "dsp/SampleSafety.h"
 #include "dsp/VoiceChains.h"
 
 #include <algorithm>
@@ -18,15 +19,9 @@ namespace {
 
 constexpr int ringSize = 512;          // analysis samples looked at per estimate
 constexpr int analysisInterval = 128;  // analysis samples between estimates
-constexpr float outputLimit = 0.97f;   // every written sample stays within this
 constexpr float meterDecay = 0.92f;    // per process call
 constexpr float bypassStep = 0.01f;    // one-pole bypass fade, about 100 samples
 constexpr float bypassSnap = 0.00001f; // distance at which the fade lands exactly
-
-float guardOutput(float sample) noexcept
-{
-    return std::clamp(cleanSampleInline(sample), -outputLimit, outputLimit);
-}
 
 // Smallest power of two of at least 1024 samples and at least 35 ms.
 int shifterBlockLength(double sampleRate) noexcept
@@ -197,8 +192,8 @@ void Engine::Impl::processMastering(float* const* channels, int numChannels, int
     const float* left = channels[0];
     const float* right = channels[numChannels - 1];
     for (int i = 0; i < numSamples; ++i) {
-        const float xL = cleanSampleInline(left[i]);
-        const float xR = cleanSampleInline(right[i]);
+        const float xL = cleanSample(left[i]);
+        const float xR = cleanSample(right[i]);
         inputPeak = std::max(inputPeak, std::max(std::fabs(xL), std::fabs(xR)));
 
         const Mastering::Frame limited = mastering.process(xL, xR);
@@ -226,8 +221,8 @@ int Engine::Impl::analyse(float* const* channels, int numChannels, int offset, i
     double energy0 = 0.0;
     double energy1 = 0.0;
     for (int i = 0; i < length; ++i) {
-        const float x0 = cleanSampleInline(first[i]);
-        const float x1 = cleanSampleInline(last[i]);
+        const float x0 = cleanSample(first[i]);
+        const float x1 = cleanSample(last[i]);
         scratch0[i] = x0;
         scratch1[i] = x1;
         energy0 += static_cast<double>(x0) * x0;
@@ -335,7 +330,7 @@ void Engine::Impl::mixChannel(int channel, float* destination, int length, bool 
     std::int32_t pos = dryPos;
     if (mix == target) {
         // Settled fade (the usual case): the loop has no recurrence left and runs vectorised between the wraps
-        // of the dry line. Guard and peak are branch-free forms of guardOutput and std::max.
+        // of the dry line. The peak is a branch-free form of std::max.
         const float wetGain = 1.0f - mix;
         std::int32_t peakBits = 0; // magnitudes are not negative, so their bit patterns order as they do
         std::memcpy(&peakBits, &peak, sizeof(peakBits));
@@ -348,10 +343,7 @@ void Engine::Impl::mixChannel(int channel, float* destination, int length, bool 
             for (int k = 0; k < run; ++k) {
                 const float dry = dryRun[k];
                 dryRun[k] = inputRun[k];
-                const float mixed = wetRun[k] * wetGain + dry * mix;
-                const float finite = pick(std::fabs(mixed) <= 3.4028235e38f, mixed, 0.0f); // NaN and inf to 0
-                const float raised = pick(finite < -outputLimit, -outputLimit, finite);
-                const float out = pick(outputLimit < raised, outputLimit, raised);
+                const float out = guardOutput(wetRun[k] * wetGain + dry * mix);
                 std::int32_t bits = 0;
                 const float magnitude = std::fabs(out);
                 std::memcpy(&bits, &magnitude, sizeof(bits));

@@ -2,6 +2,7 @@
 
 #include "dsp/PitchDetector.h"
 #include "dsp/RealFft.h"
+#include "dsp/SampleSafety.h"
 
 #include <algorithm>
 #include <array>

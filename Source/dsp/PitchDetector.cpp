@@ -7,13 +7,6 @@
 
 namespace tolmar {
 
-float cleanSample(float sample) noexcept
-{
-    if (!std::isfinite(sample))
-        return 0.0f;
-    return std::clamp(sample, -8.0f, 8.0f);
-}
-
 double refinePeriod(std::int32_t position, double before, double at, double after) noexcept
 {
     const double divisor = 2.0 * (2.0 * at - before - after);

@@ -5,10 +5,6 @@
 
 namespace tolmar {
 
-// Makes one incoming sample safe: NaN and infinities become 0, the rest is clamped to [-8, 8].
-// Pure; any thread.
-float cleanSample(float sample) noexcept;
-
 // Vertex of the parabola through (position - 1, before), (position, at), (position + 1, after):
 // the refined position of a minimum or maximum. Returns position itself for a flat curve. Pure; any thread.
 double refinePeriod(std::int32_t position, double before, double at, double after) noexcept;

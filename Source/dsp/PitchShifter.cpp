@@ -1,6 +1,7 @@
 #include "dsp/PitchShifter.h"
 
 #include "dsp/RealFft.h"
+#include "dsp/SampleSafety.h"
 
 #include <algorithm>
 #include <cmath>
@@ -58,13 +59,6 @@ struct ChannelState {
     std::vector<Complex> nextRotation;
     bool aligned = true; // every rotation is exactly 1
 };
-
-inline float cleanInput(float x) noexcept
-{
-    if (!std::isfinite(x))
-        return 0.0f;
-    return std::clamp(x, -inputLimit, inputLimit);
-}
 
 inline Complex multiply(Complex x, Complex z) noexcept
 {
@@ -550,7 +544,7 @@ void PitchShifter::process(const float* const* inputs, int inputSamples, float* 
             float* accumulator = state.output.data();
             int r = s.position;
             for (int i = 0; i < step; ++i) {
-                const float x = cleanInput(src[i]);
+                const float x = cleanSample(src[i], inputLimit);
                 float y = accumulator[r];
                 accumulator[r] = 0.0f;
                 ring[r] = x;

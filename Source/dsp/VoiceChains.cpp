@@ -1,14 +1,11 @@
 #include "dsp/VoiceChains.h"
 
-#include "dsp/PitchDetector.h"
+#include "dsp/FastMath.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
-#if defined(__SSE__) || defined(_M_X64)
-#include <xmmintrin.h>
-#endif
 
 namespace tolmar {
 
@@ -40,80 +37,6 @@ constexpr std::array<double, 3> combSeconds{0.0297, 0.0368, 0.0439};
 constexpr std::array<double, 2> allpassSeconds{0.005, 0.0073};
 constexpr double combSpread = 0.0007;
 constexpr double allpassSpread = 0.0003;
-
-// e^r for |r| <= ln 2 / 2 by its Taylor polynomial to degree 7 (truncation below 1e-8).
-inline float expReduced(float r) noexcept
-{
-    return 1.0f
-           + r * (1.0f
-                  + r * (0.5f
-                         + r * (1.0f / 6.0f
-                                + r * (1.0f / 24.0f
-                                       + r * (1.0f / 120.0f + r * (1.0f / 720.0f + r * (1.0f / 5040.0f)))))));
-}
-
-// p * 2^n for n in -126 .. 127, through the exponent bits.
-inline float scaleByPowerOfTwo(float p, std::int32_t n) noexcept
-{
-    const std::int32_t bits = (n + 127) << 23;
-    float scale = 0.0f;
-    std::memcpy(&scale, &bits, sizeof(scale));
-    return p * scale;
-}
-
-// e^x by Cody-Waite reduction: x = n ln 2 + r with |r| <= ln 2 / 2 (ln 2 split in two so that n ln 2 is exact).
-// Within about 2 float ulps of expf for x in [-80, 80] (clamped there). Branch-free, so loops over it vectorise.
-inline float expFast(float x) noexcept
-{
-    constexpr float log2e = 1.44269504f;
-    constexpr float ln2High = 0.693359375f; // 355 / 512: its products with n stay exact
-    constexpr float ln2Low = -2.12194440e-4f;
-    const float raised = pick(x > -80.0f, x, -80.0f); // NaN goes to -80
-    const float clamped = pick(raised < 80.0f, raised, 80.0f);
-    const auto n = static_cast<std::int32_t>(clamped * log2e + 128.5f) - 128; // nearest integer, from a positive
-    const float nf = static_cast<float>(n);
-    return scaleByPowerOfTwo(expReduced((clamped - nf * ln2High) - nf * ln2Low), n);
-}
-
-// 2^x for x in [-126, 126] (clamped there): x = n + f with |f| <= 1/2 (f exact), 2^f = e^(f ln 2). Branch-free.
-inline float exp2Fast(float x) noexcept
-{
-    const float raised = pick(x > -126.0f, x, -126.0f);
-    const float clamped = pick(raised < 126.0f, raised, 126.0f);
-    const auto n = static_cast<std::int32_t>(clamped + 128.5f) - 128;
-    return scaleByPowerOfTwo(expReduced((clamped - static_cast<float>(n)) * 0.693147181f), n);
-}
-
-// log2 x for positive normal x: exponent plus log2 of the mantissa taken to [sqrt(1/2), sqrt(2)), the latter as
-// (2 / ln 2) atanh(t) with t = (m - 1) / (m + 1), |t| < 0.172, series to t^9 (truncation below 1e-9). Branch-free.
-inline float log2Fast(float x) noexcept
-{
-    std::int32_t bits = 0;
-    std::memcpy(&bits, &x, sizeof(bits));
-    std::int32_t exponent = (bits >> 23) - 127;
-    bits = (bits & 0x007FFFFF) | 0x3F800000;
-    float m = 0.0f;
-    std::memcpy(&m, &bits, sizeof(m));
-    const bool high = m > 1.41421356f;
-    m = pick(high, 0.5f * m, m);
-    exponent += static_cast<std::int32_t>(high);
-    const float t = (m - 1.0f) / (m + 1.0f);
-    const float t2 = t * t;
-    const float series =
-        t * (2.88539008f + t2 * (0.961796694f + t2 * (0.577078016f + t2 * (0.412198583f + t2 * 0.320598898f))));
-    return static_cast<float>(exponent) + series;
-}
-
-// Hyperbolic tangent within 1e-7 of tanh: a Taylor polynomial near 0, 1 - 2 / (e^2|x| + 1) elsewhere; exactly ±1
-// beyond |x| = 9, so a clipper's ceiling is never passed. Branch-free.
-inline float tanhFast(float x) noexcept
-{
-    const float a = std::fabs(x);
-    const float x2 = x * x;
-    const float near = x * (1.0f + x2 * (-1.0f / 3.0f + x2 * (2.0f / 15.0f + x2 * (-17.0f / 315.0f))));
-    const float far = 1.0f - 2.0f / (expFast(2.0f * a) + 1.0f);
-    return pick(a < 0.125f, near, std::copysign(pick(a > 9.0f, 1.0f, far), x));
-}
 
 // std::round(value * 128) / 128 without the library call or a branch: truncate (keeping the sign of zero), then
 // step away from zero where the exact remainder is at least a half. From 2^23 on every float is an integer.
@@ -163,34 +86,6 @@ float compressorGain(float envelope, float threshold, float exponent) noexcept
 {
     return gain(envelope, threshold, exponent);
 }
-
-#if defined(__SSE__) || defined(_M_X64)
-ScopedFlushDenormals::ScopedFlushDenormals() noexcept : savedMode(_mm_getcsr())
-{
-    // Flush-to-zero (bit 15) and denormals-are-zero (bit 6).
-    _mm_setcsr(static_cast<unsigned int>(savedMode) | 0x8040u);
-}
-ScopedFlushDenormals::~ScopedFlushDenormals()
-{
-    _mm_setcsr(static_cast<unsigned int>(savedMode));
-}
-#elif defined(__aarch64__)
-ScopedFlushDenormals::ScopedFlushDenormals() noexcept : savedMode(0)
-{
-    unsigned long long mode = 0;
-    asm volatile("mrs %0, fpcr" : "=r"(mode));
-    savedMode = mode;
-    mode |= 1ull << 24; // FZ
-    asm volatile("msr fpcr, %0" : : "r"(mode));
-}
-ScopedFlushDenormals::~ScopedFlushDenormals()
-{
-    asm volatile("msr fpcr, %0" : : "r"(savedMode));
-}
-#else
-ScopedFlushDenormals::ScopedFlushDenormals() noexcept : savedMode(0) {}
-ScopedFlushDenormals::~ScopedFlushDenormals() = default;
-#endif
 
 void VoiceChains::prepare(double sampleRateHz)
 {
@@ -527,7 +422,7 @@ float VoiceChains::ambience(int channel, float y) noexcept
 
 float VoiceChains::processSample(int channel, float input, float oscillatorValue) noexcept
 {
-    float y = bandFilter(channel, cleanSampleInline(input));
+    float y = bandFilter(channel, cleanSample(input));
     followEnvelope(channel, y);
     y = character(channel, y);
     if (profile->mode == Mode::ultraEdited)
@@ -616,7 +511,7 @@ void VoiceChains::runChannels(float* const* samples, int length, const float* os
 
         for (int i = 0; i < count; ++i)
             for (int c = 0; c < channels; ++c) {
-                const float x = cleanSampleInline(samples[c][start + i]);
+                const float x = cleanSample(samples[c][start + i]);
                 float y = bandStep(band[c].highpassLow, band[c].lowpass, h, l, x);
                 envelopeStep(env[c], y);
                 envelopes[c][i] = env[c];

@@ -1,12 +1,10 @@
 #pragma once
 
 #include "dsp/Mode.h"
+#include "dsp/SampleSafety.h"
 
-#include <algorithm>
 #include <array>
-#include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 namespace tolmar {
@@ -49,40 +47,6 @@ float compressorGain(float envelope, float threshold, float exponent) noexcept;
 
 // 7-bit staircase: nearest multiple of 1/128, halves away from zero (as std::round).
 float quantize7Bit(float value) noexcept;
-
-// condition ? a : b through the bit patterns. A plain conditional on floats keeps GCC (which must assume that
-// float operations may trap) from vectorising the loop around it; a mask on integers does not.
-inline float pick(bool condition, float a, float b) noexcept
-{
-    std::int32_t bitsA = 0;
-    std::int32_t bitsB = 0;
-    std::memcpy(&bitsA, &a, sizeof(a));
-    std::memcpy(&bitsB, &b, sizeof(b));
-    const std::int32_t mask = -static_cast<std::int32_t>(condition);
-    const std::int32_t bits = (bitsA & mask) | (bitsB & ~mask);
-    float result = 0.0f;
-    std::memcpy(&result, &bits, sizeof(result));
-    return result;
-}
-
-// cleanSample's rule (non-finite -> 0, else limited to +-8), inline for the per-sample loops.
-inline float cleanSampleInline(float sample) noexcept
-{
-    return std::isfinite(sample) ? std::clamp(sample, -8.0f, 8.0f) : 0.0f;
-}
-
-// Restores the floating-point mode on leaving scope; while alive, denormal results and inputs are
-// flushed to zero, so decaying recursive filters and delay lines never enter the slow denormal range.
-class ScopedFlushDenormals {
-public:
-    ScopedFlushDenormals() noexcept;
-    ~ScopedFlushDenormals();
-    ScopedFlushDenormals(const ScopedFlushDenormals&) = delete;
-    ScopedFlushDenormals& operator=(const ScopedFlushDenormals&) = delete;
-
-private:
-    unsigned long long savedMode;
-};
 
 // The effect chains of the voice modes, run per sample and channel on the shifter's output: band filter,
 // envelope follower, character stage (compressor + de-esser + soft clipper, or saturation, or the

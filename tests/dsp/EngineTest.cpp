@@ -1,6 +1,7 @@
 #include "dsp/Engine.h"
 #include "dsp/Mastering.h"
 #include "dsp/PitchDetector.h"
+#include "dsp/SampleSafety.h"
 #include "dsp/VoiceChains.h"
 
 #include "AllocationCounter.h"

@@ -8,31 +8,8 @@
 #include <limits>
 #include <vector>
 
-using tolmar::cleanSample;
 using tolmar::estimatePitch;
 using tolmar::refinePeriod;
-
-TEST(CleanSample, MapsNonFiniteToSilenceAndClampsToEight)
-{
-    struct Case {
-        float in;
-        float expected;
-    };
-    const float inf = std::numeric_limits<float>::infinity();
-    const Case cases[] = {
-        {std::numeric_limits<float>::quiet_NaN(), 0.0f},
-        {inf, 0.0f},
-        {-inf, 0.0f},
-        {9.5f, 8.0f},
-        {-100.0f, -8.0f},
-        {8.0f, 8.0f},
-        {-8.0f, -8.0f},
-        {0.25f, 0.25f},
-        {std::numeric_limits<float>::max(), 8.0f},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(cleanSample(c.in), c.expected) << "input " << c.in;
-}
 
 TEST(RefinePeriod, PlacesParabolaVertexOrKeepsPositionWhenFlat)
 {
