@@ -1,8 +1,12 @@
 #include "dsp/Engine.h"
 
+#include "dsp/Decimator.h"
 #include "dsp/Mastering.h"
+#include "dsp/OnePole.h"
 #include "dsp/PitchDetector.h"
 #include "dsp/PitchShifter.h"
+#include "dsp/RingBuffer.h"
+#include "dsp/SampleRate.h"
 #include "dsp/SampleSafety.h"
 #include "dsp/VoiceChains.h"
 
@@ -40,12 +44,8 @@ struct Engine::Impl {
     double wobbleTime = 0.0; // seconds, modulo 0.8
     std::int32_t maxBlock = 512;
     std::int32_t dryPos = 0;
-    std::int32_t ringPos = 0;
     std::int32_t framesSinceAnalysis = 0;
-    std::int32_t decimation = 4;
-    std::int32_t decimationCount = 0;
     std::int32_t latencySamples = 0;
-    float decimationSum = 0.0f;
     float detectedHz = 0.0f;
     float shiftSemitones = 12.0f;
     float inputPeak = 0.0f;
@@ -55,7 +55,8 @@ struct Engine::Impl {
     Mode lastMode = Mode::mosquito;
     Mastering mastering;
     VoiceChains voice; // presence equaliser, band, envelope, de-esser, echo, combs, all-passes, texture
-    std::array<float, ringSize> analysisRing{};
+    BoxcarDecimator<float> decimator; // to about 12 kHz for the pitch detector
+    RingBuffer analysisRing;          // the last ringSize decimated samples
     std::array<float, ringSize> analysisFrame{};
     std::array<std::vector<float>, 2> inputScratch;
     std::array<std::vector<float>, 2> outputScratch;
@@ -90,7 +91,7 @@ struct Engine::Impl {
         return out;
     }
 
-    void advanceDry() noexcept { dryPos = dryPos + 1 == latencySamples ? 0 : dryPos + 1; }
+    void advanceDry() noexcept { dryPos = ringNext(dryPos, latencySamples); }
 
     void mixChannel(int channel, float* destination, int length, bool bypass) noexcept;
 };
@@ -101,7 +102,7 @@ Engine::~Engine() = default;
 
 void Engine::prepare(double sampleRateHz, int maxBlock)
 {
-    if (maxBlock < 1 || !std::isfinite(sampleRateHz) || sampleRateHz < 8000.0 || sampleRateHz > 384000.0)
+    if (maxBlock < 1 || !isSupportedSampleRate(sampleRateHz))
         throw std::invalid_argument("Unsupported audio configuration");
 
     Impl& s = *impl;
@@ -113,7 +114,8 @@ void Engine::prepare(double sampleRateHz, int maxBlock)
     s.latencySamples = std::max(1, s.stretcher.inputLatency() + s.stretcher.outputLatency());
 
     s.mastering.prepare(s.latencySamples, sampleRateHz);
-    s.decimation = std::max(1, static_cast<int>(sampleRateHz / 12000.0));
+    s.decimator.setFactor(decimationFactor(sampleRateHz, 12000.0));
+    s.analysisRing.resize(ringSize);
     s.voice.prepare(sampleRateHz);
     for (std::size_t ch = 0; ch < 2; ++ch) {
         s.inputScratch[ch].assign(static_cast<std::size_t>(maxBlock), 0.0f);
@@ -134,11 +136,9 @@ void Engine::reset() noexcept
 void Engine::Impl::resetState() noexcept
 {
     stretcher.reset();
-    decimationCount = 0;
+    decimator.reset();
     dryPos = 0;
-    ringPos = 0;
     framesSinceAnalysis = 0;
-    decimationSum = 0.0f;
     detectedHz = 0.0f;
     inputPeak = 0.0f;
     outputPeak = 0.0f;
@@ -147,7 +147,7 @@ void Engine::Impl::resetState() noexcept
     lastMode = Mode::mosquito;
     wobbleTime = 0.0;
     voice.reset();
-    analysisRing.fill(0.0f);
+    analysisRing.clear();
     analysisFrame.fill(0.0f);
     mastering.reset();
     for (auto& line : dryDelay)
@@ -231,23 +231,16 @@ int Engine::Impl::analyse(float* const* channels, int numChannels, int offset, i
     const int analysisChannel = numChannels == 2 && energy1 > 1.25 * energy0 ? 1 : 0;
     const float* x = inputScratch[static_cast<std::size_t>(analysisChannel)].data();
 
-    const double analysisRate = sampleRate / decimation;
+    const double analysisRate = sampleRate / decimator.decimation();
     for (int i = 0; i < length; ++i) {
         inputPeak = std::max(inputPeak, std::fabs(x[i]));
-        decimationSum += x[i];
-        if (++decimationCount < decimation)
+        float decimated = 0.0f;
+        if (!decimator.push(x[i], decimated))
             continue;
-        decimationCount = 0;
-        analysisRing[static_cast<std::size_t>(ringPos)] = decimationSum / static_cast<float>(decimation);
-        ringPos = ringPos + 1 == ringSize ? 0 : ringPos + 1;
-        decimationSum = 0.0f;
+        analysisRing.push(decimated);
         if (++framesSinceAnalysis < analysisInterval)
             continue;
-        // Unroll the ring oldest-first.
-        const auto split = static_cast<std::size_t>(ringPos);
-        std::copy(analysisRing.begin() + static_cast<std::ptrdiff_t>(split), analysisRing.end(), analysisFrame.begin());
-        std::copy(analysisRing.begin(), analysisRing.begin() + static_cast<std::ptrdiff_t>(split),
-                  analysisFrame.begin() + static_cast<std::ptrdiff_t>(ringSize - split));
+        analysisRing.copyOldestFirst(analysisFrame.data());
         detectedHz = estimatePitch(analysisFrame.data(), analysisFrame.size(), analysisRate);
         framesSinceAnalysis = 0;
     }
@@ -272,7 +265,7 @@ float Engine::Impl::updateShift(const VoiceProfile& profile, const Settings& set
 
     float step = 0.65f;
     if (profile.glide == Glide::timeConstant)
-        step = static_cast<float>(1.0 - std::exp(-length / (sampleRate * profile.glideMs * 0.001)));
+        step = timeConstantCoefficient(length, sampleRate * profile.glideMs * 0.001);
     else if (profile.glide == Glide::jump)
         step = 1.0f;
     if (lastMode != profile.mode)
@@ -335,7 +328,7 @@ void Engine::Impl::mixChannel(int channel, float* destination, int length, bool 
         std::int32_t peakBits = 0; // magnitudes are not negative, so their bit patterns order as they do
         std::memcpy(&peakBits, &peak, sizeof(peakBits));
         for (int i = 0; i < length;) {
-            const int run = std::min(length - i, latencySamples - pos);
+            const int run = ringRun(pos, length - i, latencySamples);
             float* dryRun = line + pos;
             const float* wetRun = wet + i;
             const float* inputRun = input + i;
@@ -351,9 +344,7 @@ void Engine::Impl::mixChannel(int channel, float* destination, int length, bool 
                 outRun[k] = out;
             }
             i += run;
-            pos += run;
-            if (pos == latencySamples)
-                pos = 0;
+            pos = ringAfter(pos, run, latencySamples);
         }
         std::memcpy(&peak, &peakBits, sizeof(peak));
         outputPeak = peak;
@@ -372,7 +363,7 @@ void Engine::Impl::mixChannel(int channel, float* destination, int length, bool 
         peak = std::max(peak, std::fabs(out));
         if (destination != nullptr)
             destination[i] = out;
-        pos = pos + 1 == latencySamples ? 0 : pos + 1;
+        pos = ringNext(pos, latencySamples);
     }
     bypassMix = mix;
     outputPeak = peak;

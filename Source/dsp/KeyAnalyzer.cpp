@@ -1,8 +1,12 @@
 #include "dsp/KeyAnalyzer.h"
 
+#include "dsp/Decimator.h"
 #include "dsp/PitchDetector.h"
 #include "dsp/RealFft.h"
+#include "dsp/RingBuffer.h"
+#include "dsp/SampleRate.h"
 #include "dsp/SampleSafety.h"
+#include "dsp/WindowFunctions.h"
 
 #include <algorithm>
 #include <array>
@@ -26,15 +30,13 @@ struct KeyAnalyzer::Impl {
     // Real transform of one 4096-sample frame: bins 0..2048 are all that is needed. Made once by the first prepare.
     RealFft fft;
 
-    std::array<std::array<float, frameSize>, 2> history{};
+    std::array<std::array<float, frameSize>, 2> history{}; // per channel, circular, sharing writeIndex
     std::array<float, frameSize> window{};
     std::array<float, bins> magnitudes{};
     std::array<float, 12> chroma{};
-    std::array<double, 2> sums{};
+    BoxcarDecimator<double, 2> decimator; // to about 12 kHz
     double analysisRate = targetRate;
     double analysedSamples = 0.0;
-    std::int32_t decimation = 4;
-    std::int32_t decimationCount = 0;
     std::int32_t writeIndex = 0;
     std::int32_t filled = 0;
     std::int32_t hopCount = 0;
@@ -54,9 +56,8 @@ struct KeyAnalyzer::Impl {
         for (auto& ring : history)
             ring.fill(0.0f);
         chroma.fill(0.0f);
-        sums.fill(0.0);
+        decimator.reset();
         analysedSamples = 0.0;
-        decimationCount = 0;
         writeIndex = 0;
         filled = 0;
         hopCount = 0;
@@ -76,12 +77,15 @@ void KeyAnalyzer::Impl::analyseFrame() noexcept
     float* frame = fft.time();
     const Complex* spectrum = fft.spectrum();
     for (std::int32_t c = 0; c < channels; ++c) {
-        const auto& ring = history[static_cast<std::size_t>(c)];
-        for (int j = 0; j < frameSize; ++j) {
-            const float x = ring[static_cast<std::size_t>((writeIndex + j) % frameSize)];
-            energy += static_cast<double>(x * x);
-            frame[j] = x * window[static_cast<std::size_t>(j)];
-        }
+        // The ring oldest-first into the windowed frame.
+        forEachRunFrom(history[static_cast<std::size_t>(c)].data(), writeIndex, frameSize,
+                       [&](const float* run, int offset, int count) {
+                           for (int j = 0; j < count; ++j) {
+                               const float x = run[j];
+                               energy += static_cast<double>(x * x);
+                               frame[offset + j] = x * window[static_cast<std::size_t>(offset + j)];
+                           }
+                       });
         fft.forward();
         for (int k = 0; k < bins; ++k) {
             const float re = spectrum[k].re;
@@ -151,18 +155,16 @@ KeyAnalyzer::~KeyAnalyzer() = default;
 
 void KeyAnalyzer::prepare(double sampleRateHz)
 {
-    if (!std::isfinite(sampleRateHz) || sampleRateHz < 8000.0 || sampleRateHz > 384000.0)
+    if (!isSupportedSampleRate(sampleRateHz))
         throw std::invalid_argument("Unsupported key-analysis sample rate");
 
     auto& state = *impl;
     const std::int32_t foundKey = state.estimate.key;
     state.makeTransform();
 
-    state.decimation = std::max(1, static_cast<std::int32_t>(sampleRateHz / targetRate));
-    state.analysisRate = sampleRateHz / state.decimation;
-    for (int n = 0; n < frameSize; ++n)
-        state.window[static_cast<std::size_t>(n)] =
-            static_cast<float>(0.5 - 0.5 * std::cos(2.0 * 3.14159265358979323846 * n / frameSize));
+    state.decimator.setFactor(decimationFactor(sampleRateHz, targetRate));
+    state.analysisRate = sampleRateHz / state.decimator.decimation();
+    fillHannWindow(state.window.data(), frameSize);
 
     state.prepared = true;
     state.clear();
@@ -193,18 +195,16 @@ void KeyAnalyzer::process(const float* const* channels, int numChannels, int sam
 
     state.channels = numChannels;
     for (int i = 0; i < samples; ++i) {
+        float frame[2] = {};
         for (int c = 0; c < numChannels; ++c)
-            state.sums[static_cast<std::size_t>(c)] += static_cast<double>(cleanSample(channels[c][i]));
-        if (++state.decimationCount < state.decimation)
+            frame[c] = cleanSample(channels[c][i]);
+        float means[2] = {};
+        if (!state.decimator.push(frame, numChannels, means))
             continue;
 
-        // Box-car average: the only anti-alias filter, enough for a pitch-class profile.
         for (int c = 0; c < numChannels; ++c)
-            state.history[static_cast<std::size_t>(c)][static_cast<std::size_t>(state.writeIndex)] =
-                static_cast<float>(state.sums[static_cast<std::size_t>(c)] / state.decimation);
-        state.sums.fill(0.0);
-        state.decimationCount = 0;
-        state.writeIndex = (state.writeIndex + 1) % frameSize;
+            state.history[static_cast<std::size_t>(c)][static_cast<std::size_t>(state.writeIndex)] = means[c];
+        state.writeIndex = ringNext(state.writeIndex, frameSize);
         state.filled = std::min(state.filled, frameSize - 1) + 1;
         if (++state.hopCount >= hopSize && state.filled == frameSize) {
             state.hopCount = 0;

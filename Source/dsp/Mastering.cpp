@@ -1,5 +1,8 @@
 #include "dsp/Mastering.h"
 
+#include "dsp/OnePole.h"
+#include "dsp/RingBuffer.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -7,16 +10,10 @@ namespace tolmar {
 
 namespace {
 
-constexpr double twoPi = 6.283185307179586;
-
-float onePole(double cornerHz, double sampleRate)
-{
-    return static_cast<float>(1.0 - std::exp(-twoPi * cornerHz / sampleRate));
-}
-
+// Per-sample coefficient of a smoother with the given time constant.
 float timeConstant(double seconds, double sampleRate)
 {
-    return static_cast<float>(1.0 - std::exp(-1.0 / (seconds * sampleRate)));
+    return timeConstantCoefficient(1.0, seconds * sampleRate);
 }
 
 } // namespace
@@ -29,9 +26,9 @@ void Mastering::prepare(int latencySamples, double sampleRateHz)
     peaks.assign(static_cast<std::size_t>(length) + 1, Peak{0.0f, 0});
     lookahead = std::max(0, std::min(length - 1, static_cast<int>(0.005 * sampleRateHz)));
 
-    dcCoef = onePole(20.0, sampleRateHz);
-    lowCoef = onePole(180.0, sampleRateHz);
-    highCoef = onePole(6000.0, sampleRateHz);
+    dcCoef = onePoleCoefficient(20.0, sampleRateHz);
+    lowCoef = onePoleCoefficient(180.0, sampleRateHz);
+    highCoef = onePoleCoefficient(6000.0, sampleRateHz);
     attackCoef = timeConstant(0.03, sampleRateHz);
     releaseCoef = timeConstant(0.18, sampleRateHz);
     limiterReleaseCoef = timeConstant(0.08, sampleRateHz);
@@ -77,7 +74,7 @@ Mastering::Frame Mastering::process(float left, float right) noexcept
 
     // Look-ahead delay: read the sample leaving now and the one leaving lookahead samples from now.
     const int length = static_cast<int>(delay[0].size());
-    const auto at = static_cast<std::size_t>((writePos + lookahead) % length);
+    const auto at = static_cast<std::size_t>(ringAfter(writePos, lookahead, length));
     const auto write = static_cast<std::size_t>(writePos);
     float out[2];
     float ahead[2];
@@ -93,12 +90,12 @@ Mastering::Frame Mastering::process(float left, float right) noexcept
     // peak dominates, append. The front then holds the window's largest level.
     const int slots = static_cast<int>(peaks.size());
     while (count >= 1 && peaks[static_cast<std::size_t>(head)].index < sampleIndex - lookahead) {
-        head = head + 1 == slots ? 0 : head + 1;
+        head = ringNext(head, slots);
         --count;
     }
     if (count >= 1) {
         while (count >= 1) {
-            const int before = tail == 0 ? slots - 1 : tail - 1;
+            const int before = ringPrevious(tail, slots);
             if (peaks[static_cast<std::size_t>(before)].level > p)
                 break;
             tail = before;
@@ -116,9 +113,9 @@ Mastering::Frame Mastering::process(float left, float right) noexcept
     else
         gain += limiterReleaseCoef * (target - gain);
 
-    tail = tail + 1 == slots ? 0 : tail + 1;
+    tail = ringNext(tail, slots);
     ++count;
-    writePos = writePos + 1 == length ? 0 : writePos + 1;
+    writePos = ringNext(writePos, length);
     return Frame{out[0] * gain, out[1] * gain};
 }
 

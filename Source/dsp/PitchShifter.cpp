@@ -1,7 +1,10 @@
 #include "dsp/PitchShifter.h"
 
+#include "dsp/MathConstants.h"
 #include "dsp/RealFft.h"
+#include "dsp/RingBuffer.h"
 #include "dsp/SampleSafety.h"
+#include "dsp/WindowFunctions.h"
 
 #include <algorithm>
 #include <cmath>
@@ -36,8 +39,6 @@
 namespace tolmar {
 
 namespace {
-
-constexpr double twoPi = 6.283185307179586476925286766559;
 
 // Peaks below this fraction of the frame's strongest bin (power, -80 dB) join their neighbours' regions.
 constexpr float peakFloor = 1e-8f;
@@ -149,8 +150,7 @@ void PitchShifter::Impl::configure(int channelCount, int length, int hop)
     const auto b = static_cast<std::size_t>(bins);
     analysisWindow.assign(n, 0.0f);
     synthesisWindow.assign(n, 0.0f);
-    for (std::size_t i = 0; i < n; ++i)
-        analysisWindow[i] = static_cast<float>(0.5 - 0.5 * std::cos(twoPi * static_cast<double>(i) / blockLength));
+    fillHannWindow(analysisWindow.data(), blockLength);
     // Each output sample gets window products from frames at every interval-th offset; dividing by their
     // sum makes the overlap-add of unchanged frames reproduce the input exactly.
     std::vector<double> overlap(static_cast<std::size_t>(interval), 0.0);
@@ -261,8 +261,7 @@ void PitchShifter::Impl::analyse(const ChannelState& state) noexcept
     for (int i = 0; i < n; ++i) {
         const int t = i < half ? i + half : i - half;
         frame[t] = ring[r] * window[i];
-        if (++r == n)
-            r = 0;
+        r = ringNext(r, n);
     }
     fft.forward();
 }
@@ -476,8 +475,7 @@ void PitchShifter::Impl::overlapAdd(ChannelState& state) noexcept
     for (int i = 0; i < n; ++i) {
         const int t = i < half ? i + half : i - half;
         accumulator[r] += frame[t] * synthesis[i];
-        if (++r == n)
-            r = 0;
+        r = ringNext(r, n);
     }
 }
 
@@ -550,8 +548,7 @@ void PitchShifter::process(const float* const* inputs, int inputSamples, float* 
                 ring[r] = x;
                 // Keeps denormal-range leftovers out of the host's buffers.
                 dst[i] = std::fabs(y) < 1e-30f ? 0.0f : y;
-                if (++r == s.blockLength)
-                    r = 0;
+                r = ringNext(r, s.blockLength);
             }
         }
         s.position = (s.position + step) % s.blockLength;

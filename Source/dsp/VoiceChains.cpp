@@ -1,6 +1,9 @@
 #include "dsp/VoiceChains.h"
 
 #include "dsp/FastMath.h"
+#include "dsp/MathConstants.h"
+#include "dsp/OnePole.h"
+#include "dsp/RingBuffer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,8 +13,6 @@
 namespace tolmar {
 
 namespace {
-
-constexpr double twoPi = 6.283185307179586;
 
 constexpr std::array<VoiceProfile, 7> profiles{{
     // mode, wobble, base, formant, strength, glide, glideMs,
@@ -62,11 +63,6 @@ inline float gain(float envelope, float threshold, float exponent) noexcept
 int lengthFor(double seconds, double sampleRate)
 {
     return std::max(1, static_cast<int>(seconds * sampleRate));
-}
-
-float onePoleCoefficient(double cornerHz, double sampleRate)
-{
-    return static_cast<float>(1.0 - std::exp(-twoPi * cornerHz / sampleRate));
 }
 
 } // namespace
@@ -264,18 +260,6 @@ inline float textureStep(float y, float env, float oscillator) noexcept
     return quantizeStep(0.7f * y + 0.55f * env * oscillator);
 }
 
-inline int wrapNext(int pos, int length) noexcept
-{
-    return pos + 1 == length ? 0 : pos + 1;
-}
-
-// Position after moving on by steps (at most up to the end of the line), wrapping at length.
-inline int wrapAfter(int pos, int steps, int length) noexcept
-{
-    const int next = pos + steps;
-    return next >= length ? next - length : next;
-}
-
 // Damped comb on its current slot: read, low-pass the read value, write input plus damped feedback. Returns the
 // value read.
 inline float combStep(float& slot, float& damp, float feedback, float y) noexcept
@@ -289,7 +273,7 @@ inline float combStep(float& slot, float& damp, float feedback, float y) noexcep
 inline float combStep(float* line, int& pos, int length, float& damp, float feedback, float y) noexcept
 {
     const float c = combStep(line[pos], damp, feedback, y);
-    pos = wrapNext(pos, length);
+    pos = ringNext(pos, length);
     return c;
 }
 
@@ -305,7 +289,7 @@ inline float allpassStep(float& slot, float in) noexcept
 inline float allpassStep(float* line, int& pos, int length, float in) noexcept
 {
     const float out = allpassStep(line[pos], in);
-    pos = wrapNext(pos, length);
+    pos = ringNext(pos, length);
     return out;
 }
 
@@ -435,7 +419,7 @@ float VoiceChains::processSample(int channel, float input, float oscillatorValue
 
 void VoiceChains::advance() noexcept
 {
-    echoPos = wrapNext(echoPos, echoLength());
+    echoPos = ringNext(echoPos, echoLength());
 }
 
 void VoiceChains::advance(int samples) noexcept
@@ -543,15 +527,15 @@ void VoiceChains::runChannels(float* const* samples, int length, const float* os
 
         // The back in runs that no delay line wraps inside, so its positions are plain indices there.
         for (int i = 0; i < count;) {
-            int run = std::min(count - i, std::min(echoLen - readPos, echoLen - writePos));
+            int run = ringRun(writePos, ringRun(readPos, count - i, echoLen), echoLen);
             for (int c = 0; c < channels; ++c) {
-                run = std::min(run, std::min(combLen[c][0] - combAt[c][0],
-                                             std::min(combLen[c][1] - combAt[c][1], combLen[c][2] - combAt[c][2])));
+                for (int k = 0; k < 3; ++k)
+                    run = ringRun(combAt[c][k], run, combLen[c][k]);
                 if constexpr (mode == Mode::reggaeton)
-                    run = std::min(run, echoLen - tapPos[c]);
+                    run = ringRun(tapPos[c], run, echoLen);
                 if constexpr (mode == Mode::trapDefault)
-                    run = std::min(run,
-                                   std::min(allpassLen[c][0] - allpassAt[c][0], allpassLen[c][1] - allpassAt[c][1]));
+                    for (int j = 0; j < 2; ++j)
+                        run = ringRun(allpassAt[c][j], run, allpassLen[c][j]);
             }
 
             for (int k = 0; k < run; ++k)
@@ -578,15 +562,15 @@ void VoiceChains::runChannels(float* const* samples, int length, const float* os
                 }
 
             i += run;
-            readPos = wrapAfter(readPos, run, echoLen);
-            writePos = wrapAfter(writePos, run, echoLen);
+            readPos = ringAfter(readPos, run, echoLen);
+            writePos = ringAfter(writePos, run, echoLen);
             for (int c = 0; c < channels; ++c) {
-                tapPos[c] = wrapAfter(tapPos[c], run, echoLen);
+                tapPos[c] = ringAfter(tapPos[c], run, echoLen);
                 for (int k = 0; k < 3; ++k)
-                    combAt[c][k] = wrapAfter(combAt[c][k], run, combLen[c][k]);
+                    combAt[c][k] = ringAfter(combAt[c][k], run, combLen[c][k]);
                 if constexpr (mode == Mode::trapDefault)
                     for (int j = 0; j < 2; ++j)
-                        allpassAt[c][j] = wrapAfter(allpassAt[c][j], run, allpassLen[c][j]);
+                        allpassAt[c][j] = ringAfter(allpassAt[c][j], run, allpassLen[c][j]);
             }
         }
     }
