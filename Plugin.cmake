@@ -33,6 +33,12 @@ set(TOLMAR_PLUGIN_SOURCES
     Source/i18n/LanguageNames.cpp
     Source/i18n/LanguageTables.cpp
 )
+# The text layer's one platform part: where the installed fonts are and in what order to try them.
+if(WIN32)
+    list(APPEND TOLMAR_PLUGIN_SOURCES Source/text/FontCatalogWindows.cpp Source/text/FontFolders.cpp)
+else()
+    list(APPEND TOLMAR_PLUGIN_SOURCES Source/text/FontCatalogFontconfig.cpp)
+endif()
 target_sources(TolmarVez PRIVATE ${TOLMAR_PLUGIN_SOURCES})
 # Our warnings for our files only: the framework's module sources compile in the same target.
 get_target_property(TOLMAR_WARNING_FLAGS tolmar_warnings INTERFACE_COMPILE_OPTIONS)
@@ -67,8 +73,14 @@ target_link_libraries(TolmarVez
 
 # The editor's text layer: HarfBuzz shaping, FriBidi ordering, fontconfig fallback, FreeType outlines and
 # libunibreak/libthai line breaking, all from Debian.
+# On Windows the same libraries are cross-built from Debian's sources, and fonts are found in the Windows fonts
+# folder instead of through fontconfig.
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(TOLMAR_TEXT REQUIRED IMPORTED_TARGET GLOBAL harfbuzz fribidi freetype2 fontconfig libunibreak libthai)
+set(TOLMAR_TEXT_MODULES harfbuzz fribidi freetype2 libunibreak libthai)
+if(NOT WIN32)
+    list(APPEND TOLMAR_TEXT_MODULES fontconfig)
+endif()
+pkg_check_modules(TOLMAR_TEXT REQUIRED IMPORTED_TARGET GLOBAL ${TOLMAR_TEXT_MODULES})
 target_link_libraries(TolmarVez PRIVATE PkgConfig::TOLMAR_TEXT)
 
 add_library(tolmar_plugin_shell INTERFACE)

@@ -5,23 +5,8 @@
 
 namespace tolmar::text {
 
-namespace {
-
-constexpr const char* requestedFamily = "Segoe UI";
-
-std::string stringOf(FcPattern* pattern, const char* object)
-{
-    FcChar8* value = nullptr;
-    if (FcPatternGetString(pattern, object, 0, &value) == FcResultMatch && value != nullptr)
-        return reinterpret_cast<const char*>(value);
-    return {};
-}
-
-} // namespace
-
 FontFallback::FontFallback()
 {
-    FcInit();
     FT_Init_FreeType(&library);
 }
 
@@ -31,9 +16,6 @@ FontFallback::~FontFallback()
         hb_font_destroy(face->hb);
         FT_Done_Face(face->ft);
     }
-    for (auto& entry : candidateLists)
-        for (auto& candidate : entry.second)
-            FcCharSetDestroy(candidate.charset);
     FT_Done_FreeType(library);
 }
 
@@ -44,40 +26,8 @@ FontFallback::CandidateList& FontFallback::candidates(const std::string& languag
         return found->second;
 
     CandidateList& list = candidateLists[key];
-    FcPattern* pattern = FcPatternCreate();
-    FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(requestedFamily));
-    FcPatternAddInteger(pattern, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
-    FcPatternAddInteger(pattern, FC_SLANT, FC_SLANT_ROMAN);
-    if (!language.empty())
-        FcPatternAddString(pattern, FC_LANG, reinterpret_cast<const FcChar8*>(language.c_str()));
-    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
-    FcDefaultSubstitute(pattern);
-    FcResult result = FcResultNoMatch;
-    // Untrimmed: a face late in the order may be the only one with a rare character.
-    FcFontSet* set = FcFontSort(nullptr, pattern, FcFalse, nullptr, &result);
-    if (set != nullptr) {
-        for (int i = 0; i < set->nfont; ++i) {
-            FcPattern* font = set->fonts[i];
-            FcBool outline = FcTrue;
-            FcBool colour = FcFalse;
-            FcPatternGetBool(font, FC_OUTLINE, 0, &outline);
-            FcPatternGetBool(font, FC_COLOR, 0, &colour);
-            FcCharSet* charset = nullptr;
-            // Outlines only: bitmap and colour faces cannot be filled as paths.
-            if (!outline || colour || FcPatternGetCharSet(font, FC_CHARSET, 0, &charset) != FcResultMatch)
-                continue;
-            Candidate candidate;
-            candidate.file = stringOf(font, FC_FILE);
-            FcPatternGetInteger(font, FC_INDEX, 0, &candidate.index);
-            candidate.family = stringOf(font, FC_FAMILY);
-            if (candidate.file.empty())
-                continue;
-            candidate.charset = FcCharSetCopy(charset);
-            list.push_back(std::move(candidate));
-        }
-        FcFontSetDestroy(set);
-    }
-    FcPatternDestroy(pattern);
+    for (auto& installed : installedFaces(language, bold))
+        list.push_back({std::move(installed), -1});
     return list;
 }
 
@@ -85,15 +35,16 @@ int FontFallback::open(Candidate& candidate)
 {
     if (candidate.faceId >= 0)
         return candidate.faceId;
-    const auto key = std::make_pair(candidate.file, candidate.index);
+    const InstalledFace& installed = candidate.installed;
+    const auto key = std::make_pair(installed.file, installed.index);
     if (auto known = faceIds.find(key); known != faceIds.end())
         return candidate.faceId = known->second;
 
     auto face = std::make_unique<Face>();
-    face->file = candidate.file;
-    face->index = candidate.index;
-    face->family = candidate.family;
-    if (FT_New_Face(library, candidate.file.c_str(), candidate.index, &face->ft) != 0)
+    face->file = installed.file;
+    face->index = installed.index;
+    face->family = installed.family;
+    if (openFace(library, installed.file, installed.index, &face->ft) != 0)
         return -1;
     face->unitsPerEm = face->ft->units_per_EM > 0 ? face->ft->units_per_EM : 1000;
     face->ascender = face->ft->ascender;
@@ -116,7 +67,7 @@ int FontFallback::open(Candidate& candidate)
 int FontFallback::primaryFace(bool bold)
 {
     for (auto& candidate : candidates({}, bold))
-        if (FcCharSetHasChar(candidate.charset, 'a'))
+        if (candidate.installed.coverage->has('a'))
             if (const int id = open(candidate); id >= 0)
                 return id;
     for (auto& candidate : candidates({}, bold))
@@ -142,7 +93,7 @@ int FontFallback::faceFor(char32_t c, const char* language, bool bold, int previ
 
     int chosen = -1;
     for (auto& candidate : candidates(language, bold)) {
-        if (!FcCharSetHasChar(candidate.charset, c))
+        if (!candidate.installed.coverage->has(c))
             continue;
         chosen = open(candidate);
         if (chosen >= 0)

@@ -2,8 +2,9 @@
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
-#include <fontconfig/fontconfig.h>
 #include <hb.h>
+
+#include "text/FontCatalog.h"
 
 #include <map>
 #include <memory>
@@ -21,13 +22,13 @@ struct Face {
     FT_Face ft = nullptr;
     hb_font_t* hb = nullptr;
     int unitsPerEm = 1000;
-    int ascender = 800;        // typographic extents in font units, descender negative
+    int ascender = 800; // typographic extents in font units, descender negative
     int descender = -200;
 };
 
-// Per-script font fallback over fontconfig: the "Segoe UI" request first, then the installed faces in fontconfig's
-// order for the script's language, the first that has the character winning. Faces open once and stay open for the
-// life of the process. Message thread only.
+// Per-script font fallback over the platform's font catalog: the "Segoe UI" request first, then the installed faces
+// in the catalog's order for the script's language, the first that has the character winning. Faces open once and stay
+// open for the life of the process. Message thread only.
 class FontFallback {
 public:
     FontFallback();
@@ -35,7 +36,7 @@ public:
     FontFallback(const FontFallback&) = delete;
     FontFallback& operator=(const FontFallback&) = delete;
 
-    // Face id for a character of the given script, written in `language` (a fontconfig language tag, or empty).
+    // Face id for a character of the given script, written in `language` (a language tag such as "ja", or empty).
     // `previous` (or -1) is kept when it has the character, so punctuation and marks stay in their word's face.
     int faceFor(char32_t c, const char* language, bool bold, int previous);
 
@@ -47,11 +48,8 @@ public:
 
 private:
     struct Candidate {
-        std::string file;
-        int index = 0;
-        std::string family;
-        FcCharSet* charset = nullptr; // owned copy
-        int faceId = -1;              // opened lazily
+        InstalledFace installed;
+        int faceId = -1; // opened lazily
     };
     using CandidateList = std::vector<Candidate>;
 

@@ -87,7 +87,9 @@ TextShaper::TextShaper()
 {
     buffer = hb_buffer_create();
     init_linebreak();
-    thaiBreaker = th_brk_new(nullptr); // null when the dictionary is missing: Thai then breaks at spaces only
+    const std::string dictionary = thaiDictionaryFile();
+    // Null when the dictionary is missing: Thai then breaks at spaces only.
+    thaiBreaker = th_brk_new(dictionary.empty() ? nullptr : dictionary.c_str());
 }
 
 TextShaper::~TextShaper()
