@@ -54,7 +54,7 @@ struct Engine::Impl {
     bool prepared = false;
     Mode lastMode = Mode::mosquito;
     Mastering mastering;
-    VoiceChains voice; // presence equaliser, band, envelope, de-esser, echo, combs, all-passes, texture
+    VoiceChains voice;                // presence equaliser, band, envelope, de-esser, echo, combs, all-passes, texture
     BoxcarDecimator<float> decimator; // to about 12 kHz for the pitch detector
     RingBuffer analysisRing;          // the last ringSize decimated samples
     std::array<float, ringSize> analysisFrame{};
@@ -64,39 +64,20 @@ struct Engine::Impl {
     std::vector<float> oscillatorScratch; // texture oscillator values of a chunk (mode 6), maxBlock entries
 
     void resetState() noexcept;
-    void processMastering(float* const* channels, int numChannels, int numSamples, bool bypass) noexcept;
+    void processMastering(float* const* channels, int numChannels, int offset, int length, bool bypass) noexcept;
     void processChunk(float* const* channels, int numChannels, int offset, int length, const VoiceProfile& profile,
                       const Settings& settings) noexcept;
     int analyse(float* const* channels, int numChannels, int offset, int length) noexcept;
     float updateShift(const VoiceProfile& profile, const Settings& settings, int length) noexcept;
 
-    // One-pole fade towards the bypass target; lands exactly on it when close.
-    void stepBypass(bool bypass) noexcept
-    {
-        const float target = bypass ? 1.0f : 0.0f;
-        bypassMix += bypassStep * (target - bypassMix);
-        if (std::fabs(target - bypassMix) < bypassSnap)
-            bypassMix = target;
-    }
-
-    // Swaps the cleaned input into the latency-aligned dry line, mixes, guards and meters one sample.
-    float mixAndGuard(int channel, float wet, float cleanInput) noexcept
-    {
-        auto& line = dryDelay[static_cast<std::size_t>(channel)];
-        const auto pos = static_cast<std::size_t>(dryPos);
-        const float dry = line[pos];
-        line[pos] = cleanInput;
-        const float out = guardOutput(wet * (1.0f - bypassMix) + dry * bypassMix);
-        outputPeak = std::max(outputPeak, std::fabs(out));
-        return out;
-    }
-
-    void advanceDry() noexcept { dryPos = ringNext(dryPos, latencySamples); }
-
+    void mixChannels(float* const* channels, int numChannels, int offset, int length, bool bypass) noexcept;
     void mixChannel(int channel, float* destination, int length, bool bypass) noexcept;
 };
 
-Engine::Engine() : impl(std::make_unique<Impl>()) {}
+Engine::Engine()
+    : impl(std::make_unique<Impl>())
+{
+}
 
 Engine::~Engine() = default;
 
@@ -158,8 +139,8 @@ void Engine::process(float* const* channels, int numChannels, int numSamples, Se
 {
     Impl& s = *impl;
     const auto modeIndex = static_cast<std::int32_t>(settings.mode);
-    if (numSamples < 1 || (numChannels != 1 && numChannels != 2) || !s.prepared || channels == nullptr
-        || modeIndex < 0 || modeIndex > 7)
+    if (numSamples < 1 || (numChannels != 1 && numChannels != 2) || !s.prepared || channels == nullptr ||
+        modeIndex < 0 || modeIndex > 7)
         return;
     for (int ch = 0; ch < numChannels; ++ch)
         if (channels[ch] == nullptr)
@@ -176,7 +157,9 @@ void Engine::process(float* const* channels, int numChannels, int numSamples, Se
     s.outputPeak *= meterDecay;
 
     if (settings.mode == Mode::master) {
-        s.processMastering(channels, numChannels, numSamples, settings.bypass);
+        for (int offset = 0; offset < numSamples; offset += s.maxBlock)
+            s.processMastering(channels, numChannels, offset, std::min(s.maxBlock, numSamples - offset),
+                               settings.bypass);
         s.lastMode = Mode::master;
         return;
     }
@@ -187,27 +170,27 @@ void Engine::process(float* const* channels, int numChannels, int numSamples, Se
         s.processChunk(channels, numChannels, offset, std::min(s.maxBlock, numSamples - offset), profile, settings);
 }
 
-void Engine::Impl::processMastering(float* const* channels, int numChannels, int numSamples, bool bypass) noexcept
+// The mastering chain over one chunk: cleaned input (both sides metered) into inputScratch, the limited output
+// into outputScratch, then the same mix as the voice modes.
+void Engine::Impl::processMastering(float* const* channels, int numChannels, int offset, int length,
+                                    bool bypass) noexcept
 {
-    const float* left = channels[0];
-    const float* right = channels[numChannels - 1];
-    for (int i = 0; i < numSamples; ++i) {
+    const float* left = channels[0] + offset;
+    const float* right = channels[numChannels - 1] + offset;
+    float* input[2] = {inputScratch[0].data(), inputScratch[1].data()};
+    float* wet[2] = {outputScratch[0].data(), outputScratch[1].data()};
+    for (int i = 0; i < length; ++i) {
         const float xL = cleanSample(left[i]);
         const float xR = cleanSample(right[i]);
         inputPeak = std::max(inputPeak, std::max(std::fabs(xL), std::fabs(xR)));
+        input[0][i] = xL;
+        input[1][i] = xR;
 
         const Mastering::Frame limited = mastering.process(xL, xR);
-        const float yL = Mastering::safetyClamp(limited.left);
-        const float yR = Mastering::safetyClamp(limited.right);
-
-        stepBypass(bypass);
-        const float outL = mixAndGuard(0, yL, xL);
-        const float outR = mixAndGuard(1, yR, xR);
-        channels[0][i] = outL;
-        if (numChannels == 2)
-            channels[1][i] = outR;
-        advanceDry();
+        wet[0][i] = Mastering::safetyClamp(limited.left);
+        wet[1][i] = Mastering::safetyClamp(limited.right);
     }
+    mixChannels(channels, numChannels, offset, length, bypass);
 }
 
 // Cleans the chunk into the scratch buffers, picks the louder channel for analysis (the right one only when
@@ -256,7 +239,7 @@ float Engine::Impl::updateShift(const VoiceProfile& profile, const Settings& set
     wobbleTime = std::fmod(wobbleTime + length / sampleRate, 0.8);
 
     float targetHz = 0.0f;
-    if (isTunedMode(profile.mode) && detectedHz > 0.0f) {
+    if (profile.tuned() && detectedHz > 0.0f) {
         const float note = 69.0f + 12.0f * std::log2(detectedHz / 440.0f);
         const float snapped = scaleTarget(note, settings.root, settings.scale);
         target = profile.strength * std::clamp(snapped - note, -2.0f, 2.0f);
@@ -282,8 +265,8 @@ void Engine::Impl::processChunk(float* const* channels, int numChannels, int off
     const float targetHz = updateShift(profile, settings, length);
 
     stretcher.setTransposeSemitones(shiftSemitones);
-    stretcher.setFormantFactor(profile.formantFactor, isTunedMode(profile.mode));
-    stretcher.setFormantBase(profile.mode == Mode::mosquito ? detectedHz / static_cast<float>(sampleRate) : 0.0f);
+    stretcher.setFormantFactor(profile.formantFactor, profile.tuned());
+    stretcher.setFormantBase(profile.pitchHint ? detectedHz / static_cast<float>(sampleRate) : 0.0f);
     const float* inputs[2] = {inputScratch[0].data(), inputScratch[1].data()};
     float* outputs[2] = {outputScratch[0].data(), outputScratch[1].data()};
     stretcher.process(inputs, length, outputs, length);
@@ -291,7 +274,7 @@ void Engine::Impl::processChunk(float* const* channels, int numChannels, int off
     // The chains and the mix run over the whole chunk rather than sample by sample: the channels share no state but
     // the echo position, the oscillator and the bypass fade, each of which is the same sample for sample either way.
     const float* oscillator = nullptr;
-    if (profile.mode == Mode::ultraEdited) {
+    if (profile.texture) {
         voice.oscillatorBlock(targetHz, oscillatorScratch.data(), length);
         oscillator = oscillatorScratch.data();
     }
@@ -299,12 +282,19 @@ void Engine::Impl::processChunk(float* const* channels, int numChannels, int off
     voice.processChannels(wet, length, oscillator);
     voice.advance(length);
 
+    mixChannels(channels, numChannels, offset, length, settings.bypass);
+}
+
+// Mixes both channels' chunk (outputScratch with the dry line) into channels at offset; a mono bus gets channel 0,
+// and channel 1 is still computed and metered. Both channels start from the same fade and dry position.
+void Engine::Impl::mixChannels(float* const* channels, int numChannels, int offset, int length, bool bypass) noexcept
+{
     const float startMix = bypassMix;
     const std::int32_t startPos = dryPos;
     for (int ch = 0; ch < 2; ++ch) {
         bypassMix = startMix;
         dryPos = startPos;
-        mixChannel(ch, ch < numChannels ? channels[ch] + offset : nullptr, length, settings.bypass);
+        mixChannel(ch, ch < numChannels ? channels[ch] + offset : nullptr, length, bypass);
     }
 }
 

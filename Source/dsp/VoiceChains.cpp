@@ -4,34 +4,46 @@
 #include "dsp/MathConstants.h"
 #include "dsp/OnePole.h"
 #include "dsp/RingBuffer.h"
+#include "dsp/SampleSafety.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
-
 namespace tolmar {
 
 namespace {
 
+// clang-format off
 constexpr std::array<VoiceProfile, 7> profiles{{
-    // mode, wobble, base, formant, strength, glide, glideMs,
-    // highpass, lowpass, threshold, exponent, drive, softness, echo s, send, feedback, comb fb, reverb
-    {Mode::mosquito, false, 12.0f, 1.45f, 0.0f, Glide::fixedStep, 0.0,
-     390.0, 8000.0, 0.0f, 0.0f, 0.0f, 1.0f, 0.32, 0.0f, 0.21f, 0.64f, 0.0f},
-    {Mode::satanic, false, -12.0f, 0.8f, 0.0f, Glide::fixedStep, 0.0,
-     55.0, 2600.0, 0.0f, 0.0f, 0.0f, 1.0f, 0.115, 0.18f, 0.21f, 0.64f, 0.0f},
-    {Mode::trapDefault, false, 0.0f, 1.0f, 1.0f, Glide::fixedStep, 0.0,
-     90.0, 14000.0, 0.18f, 0.75f, 1.7f, 1.15f, 0.32, 0.28f, 0.34f, 0.83f, 0.12f},
-    {Mode::dizzyMosquito, true, 12.0f, 1.15f, 0.0f, Glide::fixedStep, 0.0,
-     650.0, 6500.0, 0.0f, 0.0f, 0.0f, 1.0f, 0.32, 0.0f, 0.21f, 0.64f, 0.0f},
-    {Mode::cumbia, false, 0.0f, 1.0f, 0.55f, Glide::timeConstant, 60.0,
-     100.0, 12000.0, 0.22f, 0.6f, 1.45f, 1.05f, 0.105, 0.16f, 0.21f, 0.64f, 0.055f},
-    {Mode::reggaeton, false, 0.0f, 1.0f, 0.9f, Glide::timeConstant, 12.0,
-     120.0, 15500.0, 0.14f, 0.8f, 1.9f, 1.3f, 0.072, 0.22f, 0.21f, 0.64f, 0.012f},
-    {Mode::ultraEdited, false, 0.0f, 0.72f, 1.0f, Glide::jump, 0.0,
-     160.0, 7500.0, 0.12f, 0.875f, 2.1f, 2.4f, 0.03, 0.18f, 0.21f, 0.64f, 0.045f},
+    // mode, wobble, base st, formant, pitch hint, strength, glide, glide ms, high-pass Hz, low-pass Hz,
+    // character, threshold, exponent, drive, softness, texture, echo s, send, feedback, double tap, comb feedback,
+    // all-passes, reverb
+    {Mode::mosquito, false, 12.0f, 1.45f, true, 0.0f, Glide::fixedStep, 0.0, 390.0, 8000.0,
+     Character::presence, 0.0f, 0.0f, 0.0f, 1.0f, false, 0.32, 0.0f, 0.21f, false, 0.64f, false, 0.0f},
+    {Mode::satanic, false, -12.0f, 0.8f, false, 0.0f, Glide::fixedStep, 0.0, 55.0, 2600.0,
+     Character::saturation, 0.0f, 0.0f, 0.0f, 1.0f, false, 0.115, 0.18f, 0.21f, false, 0.64f, false, 0.0f},
+    {Mode::trapDefault, false, 0.0f, 1.0f, false, 1.0f, Glide::fixedStep, 0.0, 90.0, 14000.0,
+     Character::dynamics, 0.18f, 0.75f, 1.7f, 1.15f, false, 0.32, 0.28f, 0.34f, false, 0.83f, true, 0.12f},
+    {Mode::dizzyMosquito, true, 12.0f, 1.15f, false, 0.0f, Glide::fixedStep, 0.0, 650.0, 6500.0,
+     Character::none, 0.0f, 0.0f, 0.0f, 1.0f, false, 0.32, 0.0f, 0.21f, false, 0.64f, false, 0.0f},
+    {Mode::cumbia, false, 0.0f, 1.0f, false, 0.55f, Glide::timeConstant, 60.0, 100.0, 12000.0,
+     Character::dynamics, 0.22f, 0.6f, 1.45f, 1.05f, false, 0.105, 0.16f, 0.21f, false, 0.64f, false, 0.055f},
+    {Mode::reggaeton, false, 0.0f, 1.0f, false, 0.9f, Glide::timeConstant, 12.0, 120.0, 15500.0,
+     Character::dynamics, 0.14f, 0.8f, 1.9f, 1.3f, false, 0.072, 0.22f, 0.21f, true, 0.64f, false, 0.012f},
+    {Mode::ultraEdited, false, 0.0f, 0.72f, false, 1.0f, Glide::jump, 0.0, 160.0, 7500.0,
+     Character::dynamics, 0.12f, 0.875f, 2.1f, 2.4f, true, 0.03, 0.18f, 0.21f, false, 0.64f, false, 0.045f},
 }};
+// clang-format on
+
+constexpr bool profilesInModeOrder()
+{
+    for (std::size_t i = 0; i < profiles.size(); ++i)
+        if (profiles[i].mode != static_cast<Mode>(i))
+            return false;
+    return true;
+}
+static_assert(profilesInModeOrder(), "voiceProfile indexes the table by mode");
 
 // Comb and all-pass times in seconds for the left channel; the right channel's are slightly longer.
 constexpr std::array<double, 3> combSeconds{0.0297, 0.0368, 0.0439};
@@ -153,8 +165,6 @@ void VoiceChains::setProfile(Mode mode) noexcept
 
 namespace {
 
-// The stages' arithmetic, shared by the per-sample calls and the block loops so both give the same bits.
-
 // Phase of the texture oscillator after one more step. fmod is exact, and so is the single subtraction that
 // replaces it while the sum stays below two periods (Sterbenz lemma).
 inline double advancePhase(double phase, double step) noexcept
@@ -163,16 +173,6 @@ inline double advancePhase(double phase, double step) noexcept
     if (next < twoPi)
         return next;
     return next < 2.0 * twoPi ? next - twoPi : std::fmod(next, twoPi);
-}
-
-// sin p + 0.3 sin 2p + 0.15 sin 3p from one sine and cosine (double-angle and triple-angle identities), / 1.45.
-inline float oscillatorValue(double phase) noexcept
-{
-    const double s = std::sin(phase);
-    const double c = std::cos(phase);
-    const double sin2 = 2.0 * s * c;
-    const double sin3 = s * (3.0 - 4.0 * s * s);
-    return static_cast<float>((s + 0.3 * sin2 + 0.15 * sin3) / 1.45);
 }
 
 // First-order high-pass then first-order low-pass (one-pole smoothers).
@@ -212,7 +212,10 @@ struct Dynamics {
     float softness;
 
     explicit Dynamics(const VoiceProfile& p) noexcept
-        : threshold(p.threshold), exponent(p.exponent), drive(p.drive), softness(p.softness)
+        : threshold(p.threshold)
+        , exponent(p.exponent)
+        , drive(p.drive)
+        , softness(p.softness)
     {
     }
 };
@@ -224,14 +227,8 @@ inline float softClipStep(float env, Dynamics d, float deEssed) noexcept
     return tanhFast(d.softness * d.drive * g * deEssed) / d.softness;
 }
 
-inline float dynamicsStep(float& smooth, float env, const VoiceProfile& p, float y) noexcept
-{
-    return softClipStep(env, Dynamics(p), deEssStep(smooth, y));
-}
-
 // Presence equaliser (transposed direct form II), then the octave-up saturation.
-template <typename Biquad>
-inline float presenceFilterStep(Biquad& eq, float y) noexcept
+template <typename Biquad> inline float presenceFilterStep(Biquad& eq, float y) noexcept
 {
     const float out = eq.b0 * y + eq.z1;
     eq.z1 = eq.b1 * y - eq.a1 * out + eq.z2;
@@ -244,13 +241,7 @@ inline float presenceSaturationStep(float y) noexcept
     return 0.65f * tanhFast(3.2f * y);
 }
 
-template <typename Biquad>
-inline float presenceStep(Biquad& eq, float y) noexcept
-{
-    return presenceSaturationStep(presenceFilterStep(eq, y));
-}
-
-inline float satanicStep(float y) noexcept
+inline float saturationStep(float y) noexcept
 {
     return 0.7f * tanhFast(2.1f * y);
 }
@@ -270,13 +261,6 @@ inline float combStep(float& slot, float& damp, float feedback, float y) noexcep
     return c;
 }
 
-inline float combStep(float* line, int& pos, int length, float& damp, float feedback, float y) noexcept
-{
-    const float c = combStep(line[pos], damp, feedback, y);
-    pos = ringNext(pos, length);
-    return c;
-}
-
 // Schroeder all-pass with g = 0.5 on its current slot.
 inline float allpassStep(float& slot, float in) noexcept
 {
@@ -286,22 +270,7 @@ inline float allpassStep(float& slot, float in) noexcept
     return out;
 }
 
-inline float allpassStep(float* line, int& pos, int length, float in) noexcept
-{
-    const float out = allpassStep(line[pos], in);
-    pos = ringNext(pos, length);
-    return out;
-}
-
 } // namespace
-
-float VoiceChains::oscillator(float targetHz) noexcept
-{
-    if (!(targetHz > 0.0f))
-        return 0.0f;
-    texturePhase = advancePhase(texturePhase, twoPi * static_cast<double>(targetHz) / sampleRate);
-    return oscillatorValue(texturePhase);
-}
 
 void VoiceChains::oscillatorBlock(float targetHz, float* values, int length) noexcept
 {
@@ -309,7 +278,8 @@ void VoiceChains::oscillatorBlock(float targetHz, float* values, int length) noe
         std::fill(values, values + length, 0.0f);
         return;
     }
-    // The phase advances exactly as in oscillator(). Its sine and cosine come from the library every 64 samples
+    // sin p + 0.3 sin 2p + 0.15 sin 3p from one sine and cosine (double-angle and triple-angle identities), / 1.45.
+    // The phase p advances by the step per sample. Its sine and cosine come from the library every 64 samples
     // and in between from a rotation by the step (angle-addition recurrence); the drift over 64 steps stays
     // near 1e-14, far below the float resolution of the value.
     constexpr int anchorInterval = 64;
@@ -336,106 +306,22 @@ void VoiceChains::oscillatorBlock(float targetHz, float* values, int length) noe
     texturePhase = phase;
 }
 
-float VoiceChains::bandFilter(int channel, float y) noexcept
-{
-    auto& band = bandState[static_cast<std::size_t>(channel)];
-    return bandStep(band.highpassLow, band.lowpass, highpassCoef, lowpassCoef, y);
-}
-
-void VoiceChains::followEnvelope(int channel, float y) noexcept
-{
-    envelopeStep(envelopeState[static_cast<std::size_t>(channel)], y);
-}
-
-float VoiceChains::character(int channel, float y) noexcept
-{
-    const auto ch = static_cast<std::size_t>(channel);
-    switch (profile->mode) {
-    case Mode::trapDefault:
-    case Mode::cumbia:
-    case Mode::reggaeton:
-    case Mode::ultraEdited:
-        return dynamicsStep(deEssState[ch], envelopeState[ch], *profile, y);
-    case Mode::satanic:
-        return satanicStep(y);
-    case Mode::mosquito:
-        return presenceStep(presenceEq[ch], y);
-    default:
-        return y;
-    }
-}
-
-float VoiceChains::texture(int channel, float y, float oscillatorValue) const noexcept
-{
-    return textureStep(y, envelopeState[static_cast<std::size_t>(channel)], oscillatorValue);
-}
-
-float VoiceChains::echo(int channel, float y) noexcept
-{
-    auto& line = echoLine[static_cast<std::size_t>(channel)];
-    const int length = static_cast<int>(line.size());
-    const float e = line[static_cast<std::size_t>((echoPos + length - echoDelaySamples) % length)];
-    line[static_cast<std::size_t>(echoPos)] = y + profile->echoFeedback * e;
-    return y + profile->echoSend * e;
-}
-
-float VoiceChains::doubleTap(int channel, float y) const noexcept
-{
-    const auto ch = static_cast<std::size_t>(channel);
-    const auto& line = echoLine[ch];
-    const int length = static_cast<int>(line.size());
-    return y + 0.08f * line[static_cast<std::size_t>((echoPos + length - tapDelay[ch]) % length)];
-}
-
-float VoiceChains::ambience(int channel, float y) noexcept
-{
-    const auto ch = static_cast<std::size_t>(channel);
-    float a = 0.0f;
-    for (std::size_t k = 0; k < 3; ++k) {
-        auto& line = combLine[ch][k];
-        a += combStep(line.data(), combPos[ch][k], static_cast<int>(line.size()), combDamp[ch][k],
-                      profile->combFeedback, y);
-    }
-    if (profile->mode == Mode::trapDefault)
-        for (std::size_t j = 0; j < 2; ++j) {
-            auto& line = allpassLine[ch][j];
-            a = allpassStep(line.data(), allpassPos[ch][j], static_cast<int>(line.size()), a);
-        }
-    return isTunedMode(profile->mode) ? y + profile->reverbMix * a : y;
-}
-
-float VoiceChains::processSample(int channel, float input, float oscillatorValue) noexcept
-{
-    float y = bandFilter(channel, cleanSample(input));
-    followEnvelope(channel, y);
-    y = character(channel, y);
-    if (profile->mode == Mode::ultraEdited)
-        y = texture(channel, y, oscillatorValue);
-    y = echo(channel, y);
-    if (profile->mode == Mode::reggaeton)
-        y = doubleTap(channel, y);
-    return ambience(channel, y);
-}
-
-void VoiceChains::advance() noexcept
-{
-    echoPos = ringNext(echoPos, echoLength());
-}
-
 void VoiceChains::advance(int samples) noexcept
 {
     const int length = echoLength();
     echoPos = static_cast<int>((static_cast<long long>(echoPos) + samples) % length);
 }
 
-// The per-sample chain with the mode fixed at compile time: no branch on the mode inside the loops, and every state
+// The chain with the mode's profile fixed at compile time: no branch on the mode inside the loops, and every state
 // (filters, envelopes, positions, comb damping) stays in a local for the whole chunk. The two channels share no
 // state, so they run side by side: their recursions (one-pole filters, envelopes, comb damping) are independent
 // chains that the processor overlaps.
 template <Mode mode>
 void VoiceChains::runChannels(float* const* samples, int length, const float* oscillatorValues) noexcept
 {
-    constexpr bool tuned = isTunedMode(mode);
+    constexpr const VoiceProfile& traits = profiles[static_cast<std::size_t>(mode)];
+    constexpr bool dynamics = traits.character == Character::dynamics;
+    static_assert(dynamics || !traits.texture, "the texture stage follows the soft clipper");
     constexpr int channels = 2;
     const VoiceProfile& p = *profile;
     const float h = highpassCoef;
@@ -444,7 +330,7 @@ void VoiceChains::runChannels(float* const* samples, int length, const float* os
     const float echoSend = p.echoSend;
     const float combFeedback = p.combFeedback;
     const float reverbMix = p.reverbMix;
-    const Dynamics dynamics(p);
+    const Dynamics settings(p);
 
     // Both echo lines have the same length and share the write position, so the echo positions are common.
     const int echoLen = static_cast<int>(echoLine[0].size());
@@ -499,9 +385,9 @@ void VoiceChains::runChannels(float* const* samples, int length, const float* os
                 float y = bandStep(band[c].highpassLow, band[c].lowpass, h, l, x);
                 envelopeStep(env[c], y);
                 envelopes[c][i] = env[c];
-                if constexpr (tuned)
+                if constexpr (dynamics)
                     y = deEssStep(smooth[c], y);
-                else if constexpr (mode == Mode::mosquito)
+                else if constexpr (traits.character == Character::presence)
                     y = presenceFilterStep(eq[c], y);
                 shaped[c][i] = y;
             }
@@ -509,17 +395,17 @@ void VoiceChains::runChannels(float* const* samples, int length, const float* os
         for (int c = 0; c < channels; ++c) {
             float* y = shaped[c];
             const float* e = envelopes[c];
-            if constexpr (mode == Mode::ultraEdited) {
+            if constexpr (dynamics && traits.texture) {
                 const float* oscillator = oscillatorValues + start;
                 for (int i = 0; i < count; ++i)
-                    y[i] = textureStep(softClipStep(e[i], dynamics, y[i]), e[i], oscillator[i]);
-            } else if constexpr (tuned) {
+                    y[i] = textureStep(softClipStep(e[i], settings, y[i]), e[i], oscillator[i]);
+            } else if constexpr (dynamics) {
                 for (int i = 0; i < count; ++i)
-                    y[i] = softClipStep(e[i], dynamics, y[i]);
-            } else if constexpr (mode == Mode::satanic) {
+                    y[i] = softClipStep(e[i], settings, y[i]);
+            } else if constexpr (traits.character == Character::saturation) {
                 for (int i = 0; i < count; ++i)
-                    y[i] = satanicStep(y[i]);
-            } else if constexpr (mode == Mode::mosquito) {
+                    y[i] = saturationStep(y[i]);
+            } else if constexpr (traits.character == Character::presence) {
                 for (int i = 0; i < count; ++i)
                     y[i] = presenceSaturationStep(y[i]);
             }
@@ -531,9 +417,9 @@ void VoiceChains::runChannels(float* const* samples, int length, const float* os
             for (int c = 0; c < channels; ++c) {
                 for (int k = 0; k < 3; ++k)
                     run = ringRun(combAt[c][k], run, combLen[c][k]);
-                if constexpr (mode == Mode::reggaeton)
+                if constexpr (traits.doubleTap)
                     run = ringRun(tapPos[c], run, echoLen);
-                if constexpr (mode == Mode::trapDefault)
+                if constexpr (traits.allpasses)
                     for (int j = 0; j < 2; ++j)
                         run = ringRun(allpassAt[c][j], run, allpassLen[c][j]);
             }
@@ -545,18 +431,18 @@ void VoiceChains::runChannels(float* const* samples, int length, const float* os
                     const float e = line[readPos + k];
                     line[writePos + k] = y + echoFeedback * e;
                     y = y + echoSend * e;
-                    if constexpr (mode == Mode::reggaeton)
+                    if constexpr (traits.doubleTap)
                         y = y + 0.08f * line[tapPos[c] + k];
 
                     float a = 0.0f;
                     a += combStep(comb[c][0][combAt[c][0] + k], damp[c][0], combFeedback, y);
                     a += combStep(comb[c][1][combAt[c][1] + k], damp[c][1], combFeedback, y);
                     a += combStep(comb[c][2][combAt[c][2] + k], damp[c][2], combFeedback, y);
-                    if constexpr (mode == Mode::trapDefault) {
+                    if constexpr (traits.allpasses) {
                         a = allpassStep(allpass[c][0][allpassAt[c][0] + k], a);
                         a = allpassStep(allpass[c][1][allpassAt[c][1] + k], a);
                     }
-                    if constexpr (tuned)
+                    if constexpr (traits.tuned())
                         y = y + reverbMix * a;
                     samples[c][start + i + k] = y;
                 }
@@ -568,7 +454,7 @@ void VoiceChains::runChannels(float* const* samples, int length, const float* os
                 tapPos[c] = ringAfter(tapPos[c], run, echoLen);
                 for (int k = 0; k < 3; ++k)
                     combAt[c][k] = ringAfter(combAt[c][k], run, combLen[c][k]);
-                if constexpr (mode == Mode::trapDefault)
+                if constexpr (traits.allpasses)
                     for (int j = 0; j < 2; ++j)
                         allpassAt[c][j] = ringAfter(allpassAt[c][j], run, allpassLen[c][j]);
             }
@@ -592,14 +478,29 @@ void VoiceChains::runChannels(float* const* samples, int length, const float* os
 void VoiceChains::processChannels(float* const* samples, int length, const float* oscillatorValues) noexcept
 {
     switch (profile->mode) {
-    case Mode::mosquito: runChannels<Mode::mosquito>(samples, length, oscillatorValues); break;
-    case Mode::satanic: runChannels<Mode::satanic>(samples, length, oscillatorValues); break;
-    case Mode::trapDefault: runChannels<Mode::trapDefault>(samples, length, oscillatorValues); break;
-    case Mode::dizzyMosquito: runChannels<Mode::dizzyMosquito>(samples, length, oscillatorValues); break;
-    case Mode::cumbia: runChannels<Mode::cumbia>(samples, length, oscillatorValues); break;
-    case Mode::reggaeton: runChannels<Mode::reggaeton>(samples, length, oscillatorValues); break;
-    case Mode::ultraEdited: runChannels<Mode::ultraEdited>(samples, length, oscillatorValues); break;
-    default: break;
+    case Mode::mosquito:
+        runChannels<Mode::mosquito>(samples, length, oscillatorValues);
+        break;
+    case Mode::satanic:
+        runChannels<Mode::satanic>(samples, length, oscillatorValues);
+        break;
+    case Mode::trapDefault:
+        runChannels<Mode::trapDefault>(samples, length, oscillatorValues);
+        break;
+    case Mode::dizzyMosquito:
+        runChannels<Mode::dizzyMosquito>(samples, length, oscillatorValues);
+        break;
+    case Mode::cumbia:
+        runChannels<Mode::cumbia>(samples, length, oscillatorValues);
+        break;
+    case Mode::reggaeton:
+        runChannels<Mode::reggaeton>(samples, length, oscillatorValues);
+        break;
+    case Mode::ultraEdited:
+        runChannels<Mode::ultraEdited>(samples, length, oscillatorValues);
+        break;
+    default:
+        break;
     }
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "dsp/Mode.h"
-#include "dsp/SampleSafety.h"
 
 #include <array>
 #include <cstdint>
@@ -16,26 +15,42 @@ enum class Glide {
     jump,         // lands on the target at once (hard tuning)
 };
 
-// The constant per-mode values of a voice mode: the pitch side, then the effect chain.
+// The stage after the band filter.
+enum class Character {
+    presence,   // cookbook peaking equaliser (+5 dB at 2.1 kHz), then a soft saturation
+    saturation, // a harder saturation
+    dynamics,   // de-esser, compressor on the envelope and soft clipper
+    none,
+};
+
+// The constant per-mode values of a voice mode: the pitch side, then the effect chain in order.
 struct VoiceProfile {
     Mode mode;
-    bool wobble;          // shift follows wobbleSemitones instead of baseSemitones
-    float baseSemitones;  // transposition before any scale correction
-    float formantFactor;  // spectral-envelope scale handed to the shifter
-    float strength;       // share of the scale correction applied (tuned modes)
+    bool wobble;         // shift follows wobbleSemitones instead of baseSemitones
+    float baseSemitones; // transposition before any scale correction
+    float formantFactor; // spectral-envelope scale handed to the shifter
+    bool pitchHint;      // the detected pitch guides the shifter's envelope estimate
+    float strength;      // share of the scale correction applied (tuned modes)
     Glide glide;
-    double glideMs;       // time constant for Glide::timeConstant
-    double highpassHz;    // band filter corners
+    double glideMs;    // time constant for Glide::timeConstant
+    double highpassHz; // band filter corners
     double lowpassHz;
-    float threshold;      // compressor threshold on the envelope (tuned modes)
-    float exponent;       // compressor gain exponent
-    float drive;          // soft-clipper drive
-    float softness;       // soft-clipper ceiling is 1 / softness
+    Character character;
+    float threshold; // compressor threshold on the envelope (dynamics)
+    float exponent;  // compressor gain exponent
+    float drive;     // soft-clipper drive
+    float softness;  // soft-clipper ceiling is 1 / softness
+    bool texture;    // 7-bit staircase with an oscillator on the target note
     double echoSeconds;
     float echoSend;
     float echoFeedback;
+    bool doubleTap; // short stereo taps of the echo line
     float combFeedback;
-    float reverbMix;      // ambience level (tuned modes)
+    bool allpasses;  // the combs' sum passes two all-passes
+    float reverbMix; // ambience level (tuned modes)
+
+    // Snaps the voice to the scale, compensates the formants and sounds the ambience.
+    constexpr bool tuned() const noexcept { return isTunedMode(mode); }
 };
 
 // The profile of voice mode 0..6; any other value gives mode 0's.
@@ -48,10 +63,10 @@ float compressorGain(float envelope, float threshold, float exponent) noexcept;
 // 7-bit staircase: nearest multiple of 1/128, halves away from zero (as std::round).
 float quantize7Bit(float value) noexcept;
 
-// The effect chains of the voice modes, run per sample and channel on the shifter's output: band filter,
-// envelope follower, character stage (compressor + de-esser + soft clipper, or saturation, or the
-// cookbook peaking equaliser), 7-bit texture, echo, stereo double tap, and a comb/all-pass ambience
+// The effect chains of the voice modes, run over chunks of both channels of the shifter's output: band filter,
+// envelope follower, character stage, 7-bit texture, echo, stereo double tap, and a comb/all-pass ambience
 // (Schroeder style). Two internal channels; every state keeps running across chunks and mode changes.
+// (tests/dsp holds a sample-by-sample model of the same chain that the block path is checked against.)
 class VoiceChains {
 public:
     // Sizes the delay lines for sampleRateHz and computes the presence equaliser; allocates.
@@ -62,34 +77,15 @@ public:
     // Selects the profile and forms its filter coefficients and echo delays. Once per process call.
     void setProfile(Mode mode) noexcept;
 
-    // Texture oscillator value for this sample (mode 6): the note targetHz with two overtones, within ±1;
-    // 0 (phase held) when targetHz is not above 0. Once per sample, before the channels.
-    float oscillator(float targetHz) noexcept;
-
-    // The whole chain for one sample of channel 0 or 1 (input cleaned here). Returns the wet sample.
-    float processSample(int channel, float input, float oscillatorValue) noexcept;
-
-    // Moves the shared echo write position on; once per sample, after both channels.
-    void advance() noexcept;
-
-    // Block forms of the above. oscillatorBlock writes one texture value per sample of a chunk (mode 6; before the
-    // rounding to float within about 1e-14 of oscillator()'s). processChannels runs the whole chain over both channels' chunk in place (the
-    // shifter's output becomes the wet signal), reading oscillatorValues in mode 6 only, then advance(length).
-    // Audio thread.
+    // Texture oscillator values of a chunk, one per sample (profiles with texture): the note targetHz with two
+    // overtones, within +-1; 0 (phase held) when targetHz is not above 0. Audio thread.
     void oscillatorBlock(float targetHz, float* values, int length) noexcept;
+    // The whole chain over both channels' chunk in place (input cleaned here; the shifter's output becomes the wet
+    // signal), reading oscillatorValues only in profiles with texture. Then advance(length). Audio thread.
     void processChannels(float* const* samples, int length, const float* oscillatorValues) noexcept;
+    // Moves the shared echo write position on by samples. Audio thread.
     void advance(int samples) noexcept;
 
-    // The stages in chain order, public so each can be examined on its own.
-    float bandFilter(int channel, float y) noexcept;
-    void followEnvelope(int channel, float y) noexcept;
-    float character(int channel, float y) noexcept;
-    float texture(int channel, float y, float oscillatorValue) const noexcept;
-    float echo(int channel, float y) noexcept;
-    float doubleTap(int channel, float y) const noexcept;
-    float ambience(int channel, float y) noexcept;
-
-    float envelope(int channel) const noexcept { return envelopeState[static_cast<std::size_t>(channel)]; }
     int echoLength() const noexcept { return static_cast<int>(echoLine[0].size()); }
     int echoDelay() const noexcept { return echoDelaySamples; }
     int combLength(int channel, int comb) const noexcept;
@@ -121,8 +117,7 @@ private:
     std::array<std::array<int, 2>, 2> allpassPos{};
 
     // The chain of one mode over both channels' chunk, with the state held in locals.
-    template <Mode mode>
-    void runChannels(float* const* samples, int length, const float* oscillatorValues) noexcept;
+    template <Mode mode> void runChannels(float* const* samples, int length, const float* oscillatorValues) noexcept;
 
     // Formed per process call from the profile.
     const VoiceProfile* profile = &voiceProfile(Mode::mosquito);

@@ -6,6 +6,7 @@
 
 #include "AllocationCounter.h"
 #include "Signals.h"
+#include "VoiceChainsReference.h"
 
 #include <gtest/gtest.h>
 
@@ -728,11 +729,115 @@ TEST(EnginePitch, UltraEditedJumpsWhereCumbiaGlides)
 }
 
 // ---------------------------------------------------------------------------------------------------------------
-// Voice chains, examined at the shifter's output
+// Voice chains, examined at the shifter's output. The stages are examined one by one in the sample-by-sample
+// reference model; the block path that the engine runs must equal that model bit for bit.
+
+struct ChainRun {
+    Mode mode;
+    float targetHz; // texture oscillator note
+};
+
+// Runs the block path and the reference over the same stereo input in chunks of varying length (one sample, a
+// sub-block and one more, odd lengths, long ones) and counts the samples where they differ in any bit. Chunks of
+// several modes in a row check that every state carries across mode changes as in the model.
+int blockPathMismatches(const std::vector<ChainRun>& runs, const Channels& input)
+{
+    tolmar::ScopedFlushDenormals noDenormals;
+    tolmar::VoiceChains chains;
+    testing_support::VoiceChainsReference reference;
+    chains.prepare(rate);
+    reference.prepare(rate);
+    const int chunkLengths[] = {1, 64, 65, 333, 512, 7, 2048, 129};
+    const int total = static_cast<int>(input[0].size());
+    std::vector<float> left(2048), right(2048), oscillator(2048);
+    int mismatches = 0;
+    int chunk = 0;
+    for (int offset = 0; offset < total; ++chunk) {
+        const ChainRun& run = runs[static_cast<std::size_t>(chunk) % runs.size()];
+        const int length = std::min(chunkLengths[static_cast<std::size_t>(chunk) % 8], total - offset);
+        chains.setProfile(run.mode);
+        reference.setProfile(run.mode);
+        const bool texture = tolmar::voiceProfile(run.mode).texture;
+        if (texture)
+            chains.oscillatorBlock(run.targetHz, oscillator.data(), length);
+        std::copy_n(input[0].begin() + offset, length, left.begin());
+        std::copy_n(input[1].begin() + offset, length, right.begin());
+        float* block[2] = {left.data(), right.data()};
+        chains.processChannels(block, length, texture ? oscillator.data() : nullptr);
+        chains.advance(length);
+
+        for (int i = 0; i < length; ++i) {
+            const auto at = static_cast<std::size_t>(offset + i);
+            float o = 0.0f;
+            if (texture) {
+                // The block oscillator uses a recurrence between exact anchors: within rounding of the model's.
+                o = reference.oscillator(run.targetHz);
+                EXPECT_NEAR(oscillator[static_cast<std::size_t>(i)], o, 1e-6f) << "sample " << at;
+                o = oscillator[static_cast<std::size_t>(i)];
+            }
+            const float expectedLeft = reference.processSample(0, input[0][at], o);
+            const float expectedRight = reference.processSample(1, input[1][at], o);
+            reference.advance();
+            const bool same = std::memcmp(&expectedLeft, &left[static_cast<std::size_t>(i)], sizeof(float)) == 0 &&
+                              std::memcmp(&expectedRight, &right[static_cast<std::size_t>(i)], sizeof(float)) == 0;
+            if (!same && mismatches++ == 0)
+                ADD_FAILURE() << "first difference at sample " << at << " (mode " << static_cast<int>(run.mode)
+                              << "): block " << left[static_cast<std::size_t>(i)] << ", "
+                              << right[static_cast<std::size_t>(i)] << "; model " << expectedLeft << ", "
+                              << expectedRight;
+        }
+        offset += length;
+    }
+    return mismatches;
+}
+
+TEST(VoiceChainsBlockPath, EqualsTheReferenceModelInEveryVoiceMode)
+{
+    // Half a second of a loud vowel (compressor, clippers and de-esser at work), breath noise, silence for the
+    // tails, and faults to clean; longer than the echo line, so every line wraps inside chunks.
+    const int total = 36000;
+    Channels input = stereoTestSignal(total);
+    for (std::size_t i = 0; i < input[0].size(); ++i) {
+        const float swell = i < 12000 ? 3.0f : i < 24000 ? 0.2f : 0.0f;
+        input[0][i] *= swell;
+        input[1][i] *= swell * 0.7f;
+    }
+    input[0][100] = nan;
+    input[1][5000] = inf;
+    input[0][7000] = 20.0f;
+
+    const std::vector<ChainRun> cases[] = {
+        {{Mode::mosquito, 0.0f}},
+        {{Mode::satanic, 0.0f}},
+        {{Mode::trapDefault, 0.0f}},
+        {{Mode::dizzyMosquito, 0.0f}},
+        {{Mode::cumbia, 0.0f}},
+        {{Mode::reggaeton, 0.0f}},
+        {{Mode::ultraEdited, 440.0f}},
+        {{Mode::ultraEdited, 0.0f}},
+        // Every voice mode in turn, chunk after chunk.
+        {{Mode::mosquito, 0.0f},
+         {Mode::ultraEdited, 261.6f},
+         {Mode::satanic, 0.0f},
+         {Mode::trapDefault, 0.0f},
+         {Mode::dizzyMosquito, 0.0f},
+         {Mode::reggaeton, 0.0f},
+         {Mode::cumbia, 0.0f}},
+    };
+    for (const auto& runs : cases) {
+        SCOPED_TRACE(testing::Message() << "first mode " << static_cast<int>(runs[0].mode) << ", " << runs.size()
+                                        << " mode(s)");
+        EXPECT_EQ(blockPathMismatches(runs, input), 0);
+    }
+}
 
 class VoiceChainsTest : public testing::Test {
 protected:
-    void SetUp() override { chains.prepare(rate); }
+    void SetUp() override
+    {
+        chains.prepare(rate);
+        product.prepare(rate);
+    }
 
     // Runs the whole chain on channel 0 over input, mode fixed.
     std::vector<float> run(Mode mode, const std::vector<float>& input)
@@ -750,17 +855,18 @@ protected:
     }
 
     tolmar::ScopedFlushDenormals noDenormals;
-    tolmar::VoiceChains chains;
+    testing_support::VoiceChainsReference chains;
+    tolmar::VoiceChains product;
 };
 
 TEST_F(VoiceChainsTest, LineLengthsAt48kHz)
 {
-    EXPECT_EQ(chains.echoLength(), 24000);
-    EXPECT_EQ(chains.combLength(0, 0), 1425);
-    EXPECT_EQ(chains.combLength(1, 0), 1459);
-    EXPECT_EQ(chains.combLength(0, 2), 2107);
-    EXPECT_EQ(chains.allpassLength(0, 0), 240);
-    EXPECT_EQ(chains.allpassLength(1, 1), 364);
+    EXPECT_EQ(product.echoLength(), 24000);
+    EXPECT_EQ(product.combLength(0, 0), 1425);
+    EXPECT_EQ(product.combLength(1, 0), 1459);
+    EXPECT_EQ(product.combLength(0, 2), 2107);
+    EXPECT_EQ(product.allpassLength(0, 0), 240);
+    EXPECT_EQ(product.allpassLength(1, 1), 364);
 }
 
 TEST_F(VoiceChainsTest, TrapDefaultEchoRepeatsEvery320MsAt028Then034)
@@ -839,8 +945,7 @@ TEST_F(VoiceChainsTest, UltraEditedTextureIsA7BitStaircase)
 
     // With one, the oscillator sounds the note within ±1.
     std::vector<float> tone(4800);
-    for (float& v : tone)
-        v = chains.oscillator(440.0f);
+    product.oscillatorBlock(440.0f, tone.data(), 4800);
     EXPECT_LE(peakOf(tone), 1.0f);
     EXPECT_GT(peakOf(tone), 0.75f);
     EXPECT_NEAR(spectralPeakHz(tone.data(), 4800, 300.0, 600.0), 440.0, 0.5);
