@@ -1,6 +1,7 @@
 #include "dsp/KeyAnalyzer.h"
 
 #include "dsp/Decimator.h"
+#include "dsp/PeakProfile.h"
 #include "dsp/PitchDetector.h"
 #include "dsp/RealFft.h"
 #include "dsp/RingBuffer.h"
@@ -20,6 +21,8 @@ namespace {
 constexpr int frameSize = 4096;
 constexpr int bins = frameSize / 2 + 1;
 constexpr int hopSize = 1024;
+// A peak rises strictly above the bin below it, so no two peaks are neighbours: at most one per two bins.
+constexpr int maxPeaks = bins / 2;
 constexpr double targetRate = 12000.0;
 constexpr double secondsToDecide = 8.0;
 constexpr double silenceMeanSquare = 1e-8;
@@ -33,6 +36,7 @@ struct KeyAnalyzer::Impl {
     std::array<std::array<float, frameSize>, 2> history{}; // per channel, circular, sharing writeIndex
     std::array<float, frameSize> window{};
     std::array<float, bins> magnitudes{};
+    std::array<SpectralPeak, maxPeaks> peaks{};
     std::array<float, 12> chroma{};
     BoxcarDecimator<double, 2> decimator; // to about 12 kHz
     double analysisRate = targetRate;
@@ -117,26 +121,21 @@ void KeyAnalyzer::Impl::analyseFrame() noexcept
         bandLargest = std::max(bandLargest, magnitudes[static_cast<std::size_t>(k)]);
     const float threshold = std::max(0.1f * bandLargest, 0.04f * largest);
 
-    std::array<float, 12> frameWeights{};
-    float totalWeight = 0.0f;
+    int peakCount = 0;
     for (int k = lowest; k <= highest; ++k) {
         const float before = magnitudes[static_cast<std::size_t>(k - 1)];
         const float at = magnitudes[static_cast<std::size_t>(k)];
         const float after = magnitudes[static_cast<std::size_t>(k + 1)];
         if (!(at >= threshold && at > before && at >= after))
             continue;
-        const double position = refinePeriod(k, before, at, after);
-        const double frequency = position * analysisRate / frameSize;
+        const double frequency = refinePeriod(k, before, at, after) * analysisRate / frameSize;
         // Cannot happen with cleaned input; keeps log2 and the division away from bad values.
         if (!(frequency > 0.0) || !std::isfinite(frequency))
             continue;
-        const double note = std::round(69.0 + 12.0 * std::log2(frequency / 440.0));
-        const auto pitchClass = static_cast<std::size_t>(((static_cast<long long>(note) % 12) + 12) % 12);
-        // Compressed magnitude, tilted down by 1/sqrt(f) so that bright harmonics do not outvote the notes.
-        const float weight = std::pow(at, 0.7f) / std::sqrt(static_cast<float>(frequency));
-        frameWeights[pitchClass] += weight;
-        totalWeight += weight;
+        peaks[static_cast<std::size_t>(peakCount++)] = {frequency, at};
     }
+    std::array<float, 12> frameWeights{};
+    const float totalWeight = addPitchClassWeights(peaks.data(), peakCount, frameWeights);
 
     // Each frame with peaks adds a profile summing to 1, whatever its loudness.
     if (totalWeight > 0.0f)
