@@ -1,8 +1,11 @@
 #include "SavedState.h"
 
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace {
@@ -178,6 +181,90 @@ juce::ValueTree treeFrom(const juce::XmlElement& xml, bool childrenToo)
     return tree;
 }
 
+// Numbers in a state are read here, never by the framework: its string-to-number code overflows a signed
+// exponent on long digit runs, and a project file is untrusted input. The framework writes at most a couple
+// of dozen characters per number; longer numbers are not from a save.
+constexpr std::size_t longestNumber = 64;
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+std::string_view withoutLeadingSpace(std::string_view text)
+{
+    while (!text.empty() &&
+           (text.front() == ' ' || text.front() == '\t' || text.front() == '\r' || text.front() == '\n'))
+        text.remove_prefix(1);
+    return text;
+}
+
+std::size_t digitsAt(std::string_view text, std::size_t at)
+{
+    std::size_t count = 0;
+    while (at + count < text.size() && isDigit(text[at + count]))
+        ++count;
+    return count;
+}
+
+// The decimal number at the front of `text` (spaces, sign, digits, fraction, exponent; what follows is
+// ignored, as the framework reads it). Nothing when the text does not begin with one, when it is longer
+// than a saved number can be, or when it lies outside the range of a double.
+std::optional<double> leadingNumber(std::string_view text)
+{
+    text = withoutLeadingSpace(text);
+    std::size_t end = text.empty() || (text.front() != '-' && text.front() != '+') ? 0 : 1;
+    const std::size_t sign = end;
+    std::size_t mantissaDigits = digitsAt(text, end);
+    end += mantissaDigits;
+    if (end < text.size() && text[end] == '.') {
+        const auto fraction = digitsAt(text, end + 1);
+        mantissaDigits += fraction;
+        end += 1 + fraction;
+    }
+    if (mantissaDigits == 0)
+        return std::nullopt;
+    if (end < text.size() && (text[end] == 'e' || text[end] == 'E')) {
+        const std::size_t exponentSign =
+            end + 1 < text.size() && (text[end + 1] == '-' || text[end + 1] == '+') ? 1 : 0;
+        const auto exponentDigits = digitsAt(text, end + 1 + exponentSign);
+        if (exponentDigits > 0)
+            end += 1 + exponentSign + exponentDigits;
+    }
+    if (end > longestNumber)
+        return std::nullopt;
+
+    // from_chars takes no plus sign and ignores the locale.
+    const std::size_t first = sign == 1 && text.front() == '+' ? 1 : 0;
+    double value = 0.0;
+    const auto [stop, error] = std::from_chars(text.data() + first, text.data() + end, value);
+    if (error != std::errc() || stop != text.data() + end)
+        return std::nullopt;
+    return value;
+}
+
+// The whole number at the front of `text`, 0 when it does not begin with one (as the framework reads an
+// integer attribute); nothing when it has more digits than an int holds.
+std::optional<int> leadingInteger(std::string_view text)
+{
+    text = withoutLeadingSpace(text);
+    const bool negative = !text.empty() && text.front() == '-';
+    const auto digits = digitsAt(text, negative ? 1 : 0);
+    if (digits == 0)
+        return 0;
+    if (digits > 9)
+        return std::nullopt;
+    int value = 0;
+    std::from_chars(text.data() + (negative ? 1 : 0), text.data() + (negative ? 1 : 0) + digits, value);
+    return negative ? -value : value;
+}
+
+std::string_view textOf(const juce::var& value, std::string& storage)
+{
+    storage = value.toString().toStdString();
+    return storage;
+}
+
 void setValue(juce::ValueTree& tree, const juce::String& id, float value)
 {
     juce::ValueTree child("PARAM");
@@ -199,26 +286,31 @@ DecodedState decodeSavedState(const void* data, int sizeInBytes, const juce::Ide
     if (!decoded.tree.isValid())
         return {};
 
+    std::string text;
     for (const auto& parameter : parameters) {
         bool mentioned = false;
         for (auto child : decoded.tree) {
             if (child.getProperty("id").toString() != parameter.id)
                 continue;
             mentioned = true;
-            const auto value = child.hasProperty("value") ? static_cast<double>(child.getProperty("value"))
-                                                          : static_cast<double>(parameter.defaultValue);
+            const auto value = child.hasProperty("value") ? leadingNumber(textOf(child.getProperty("value"), text))
+                                                          : std::optional<double>(parameter.defaultValue);
             // A value that is not a finite number would reach the host as a NaN or infinite parameter.
-            const double safe = std::isfinite(value) ? juce::jlimit(static_cast<double>(parameter.minimum),
-                                                                    static_cast<double>(parameter.maximum), value)
-                                                     : static_cast<double>(parameter.current);
-            if (safe != value || !child.hasProperty("value"))
-                child.setProperty("value", safe, nullptr);
+            const double safe = value.has_value() && std::isfinite(*value)
+                                    ? juce::jlimit(static_cast<double>(parameter.minimum),
+                                                   static_cast<double>(parameter.maximum), *value)
+                                    : static_cast<double>(parameter.current);
+            // Stored as a number, so that the parameter state never parses the text itself, and as the float
+            // a parameter holds, so that saving it and reading it back gives the same value.
+            child.setProperty("value", static_cast<double>(static_cast<float>(safe)), nullptr);
         }
         if (!mentioned)
             setValue(decoded.tree, parameter.id, parameter.zeroWhenMissing ? 0.0f : parameter.current);
     }
 
-    const int key = decoded.tree.hasProperty("beatKey") ? static_cast<int>(decoded.tree.getProperty("beatKey")) : -1;
-    decoded.beatKey = key >= 0 && key <= 23 ? key : -1;
+    const auto key = decoded.tree.hasProperty("beatKey")
+                         ? leadingInteger(textOf(decoded.tree.getProperty("beatKey"), text))
+                         : std::optional<int>(-1);
+    decoded.beatKey = key.has_value() && *key >= 0 && *key <= 23 ? *key : -1;
     return decoded;
 }

@@ -81,8 +81,9 @@ TEST(State, ValidatesTheSavedKey)
         const char* attribute; // nullptr: absent
         int expected;
     };
-    const Case cases[] = {{"-1", -1}, {nullptr, -1}, {"24", -1}, {"-5", -1}, {"0", 0},
-                          {"23", 23}, {"abc", 0},    {"7x", 7}};
+    const Case cases[] = {{"-1", -1},  {nullptr, -1},       {"24", -1},          {"-5", -1},
+                          {"0", 0},    {"23", 23},          {"abc", 0},          {"7x", 7},
+                          {" 12", 12}, {"99999999999", -1}, {"-2147483648", -1}, {"4294967299", -1}};
     for (const auto& c : cases) {
         PreparedProcessor host;
         host.processor->beatKey.store(5);
@@ -122,11 +123,42 @@ TEST(State, AParameterNamedWithoutAValueTakesItsDefault)
     PreparedProcessor host;
     host.set("tuningSource", 0.0f);
     host.set("root", 7.0f);
+    host.set("effect", 1.0f); // neither the default nor what a NaN would turn into
     load(*host.processor, blockFromXml("<TolmarVoz><PARAM id=\"tuningSource\"/><PARAM id=\"root\"/>"
                                        "<PARAM id=\"effect\" value=\"nan\"/></TolmarVoz>"));
     EXPECT_EQ(host.raw("tuningSource"), 1.0f); // its default, "Beat sidechain"
     EXPECT_EQ(host.raw("root"), 0.0f);
-    EXPECT_EQ(host.raw("effect"), 0.0f); // not a number: keeps its value
+    EXPECT_EQ(host.raw("effect"), 1.0f); // not a number: keeps its value
+}
+
+TEST(State, ReadsNumbersItselfAndKeepsTheValueForTextThatIsNoUsableNumber)
+{
+    struct Case {
+        const char* text;
+        float expected; // for "root", which is 7 before loading
+    };
+    const Case cases[] = {
+        {"5.0", 5.0f},
+        {"4e0", 4.0f},
+        {"+3", 3.0f},
+        {"  9", 9.0f},
+        {"6abc", 6.0f},  // the number in front, as the framework reads it
+        {"2E+0x", 2.0f}, // an exponent with what follows ignored
+        {"1e1", 10.0f},
+        {"-0", 0.0f},
+        {"1e400", 7.0f}, // beyond a double
+        {"abc", 7.0f},   // no number at all
+        {".", 7.0f},
+        {"066666666666E6666666666666?6666666.0", 7.0f}, // an exponent beyond any int
+        {"00000000000000000000000000000000000000000000000000000000000000000000000005", 7.0f}, // longer than any save
+    };
+    for (const auto& c : cases) {
+        PreparedProcessor host;
+        host.set("root", 7.0f);
+        load(*host.processor,
+             blockFromXml(juce::String("<TolmarVoz><PARAM id=\"root\" value=\"") + c.text + "\"/></TolmarVoz>"));
+        EXPECT_EQ(host.raw("root"), c.expected) << c.text;
+    }
 }
 
 TEST(State, ClampsOutOfRangeValuesAndAcceptsTheRootTagInAnyCase)
