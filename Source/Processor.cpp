@@ -96,6 +96,8 @@ void TolmarProcessor::prepareToPlay(double sampleRate, int maximumExpectedSample
 {
     // An unsupported rate must not escape into the host: the engine and the analyser refuse it before
     // changing anything, and the callback then passes the audio through until a supported prepare.
+    // While unsupported, nothing is delayed (latency 0) and the analyser, still set up for the previous rate,
+    // hears nothing.
     try {
         engine.prepare(sampleRate, std::max(1, maximumExpectedSamplesPerBlock));
         keyAnalyzer.prepare(sampleRate);
@@ -103,7 +105,7 @@ void TolmarProcessor::prepareToPlay(double sampleRate, int maximumExpectedSample
     } catch (const std::invalid_argument&) {
         configurationSupported.store(false);
     }
-    setLatencySamples(engine.latency());
+    setLatencySamples(configurationSupported.load() ? engine.latency() : 0);
 }
 
 void TolmarProcessor::releaseResources() { engine.reset(); }
@@ -126,6 +128,16 @@ tolmar::Settings TolmarProcessor::blockSettings(tolmar::Mode mode, bool bypass, 
 
 void TolmarProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi)
 {
+    processVoice(buffer, midi, false);
+}
+
+void TolmarProcessor::processBlockBypassed(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi)
+{
+    processVoice(buffer, midi, true);
+}
+
+void TolmarProcessor::processVoice(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi, bool hostBypassed)
+{
     juce::ScopedNoDenormals noDenormals;
     midi.clear();
 
@@ -139,8 +151,10 @@ void TolmarProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiB
     // A host that hands over fewer channels than its announced layout gets its audio back untouched.
     const bool buffersMatchLayout =
         buffer.getNumChannels() >= std::max(getTotalNumInputChannels(), getTotalNumOutputChannels());
+    const bool supported = configurationSupported.load();
 
-    if (buffersMatchLayout && tolmar::isTunedMode(mode) && beatIsTuningSource && getBusCount(true) > 1) {
+    if (supported && buffersMatchLayout && !hostBypassed && tolmar::isTunedMode(mode) && beatIsTuningSource &&
+        getBusCount(true) > 1) {
         const auto beat = getBusBuffer(buffer, true, 1);
         if (beat.getNumChannels() > 0)
             keyAnalyzer.process(beat.getArrayOfReadPointers(), beat.getNumChannels(), numSamples);
@@ -151,10 +165,10 @@ void TolmarProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiB
     beatStage.store(keyAnalyzer.stage());
     beatProgress.store(keyAnalyzer.progress());
 
-    if (buffersMatchLayout && configurationSupported.load()) {
+    if (supported && buffersMatchLayout) {
         auto voice = getBusBuffer(buffer, true, 0);
         engine.process(voice.getArrayOfWritePointers(), voice.getNumChannels(), numSamples,
-                       blockSettings(mode, switchIsOn(bypassValue), beatIsTuningSource, key,
+                       blockSettings(mode, hostBypassed || switchIsOn(bypassValue), beatIsTuningSource, key,
                                      choiceIndex(rootValue, 11)));
     }
 
@@ -210,6 +224,18 @@ void TolmarProcessor::setStateInformation(const void* data, int sizeInBytes)
     if (!decoded.tree.isValid())
         return;
     parameters.replaceState(decoded.tree);
+    // The parameter state leaves a parameter alone when the loaded value equals its current value once rounded
+    // to a step, so a switch the host left at 0.3 would still report 0.3 after loading "off". Every parameter
+    // is set to exactly the loaded value, and the host hears of each one that changes.
+    for (auto* parameter : getParameters())
+        if (auto* ranged = dynamic_cast<juce::RangedAudioParameter*>(parameter)) {
+            const auto loaded = parameters.state.getChildWithProperty("id", ranged->paramID);
+            if (!loaded.isValid())
+                continue;
+            const float normalised = ranged->convertTo0to1(static_cast<float>(loaded.getProperty("value")));
+            if (ranged->getValue() != normalised)
+                ranged->setValueNotifyingHost(normalised);
+        }
     beatKey.store(decoded.beatKey);
     keyRequest.store(decoded.beatKey);
 }

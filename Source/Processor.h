@@ -21,6 +21,10 @@ public:
     void releaseResources() override;
     void processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) override;
     using juce::AudioProcessor::processBlock;
+    // The host's bypass: the input delayed by the reported latency, faded in and out as "Hear original" is,
+    // so that the host's delay compensation keeps the track in time. Audio thread.
+    void processBlockBypassed(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) override;
+    using juce::AudioProcessor::processBlockBypassed;
 
     double getTailLengthSeconds() const override;
     bool acceptsMidi() const override;
@@ -71,6 +75,8 @@ public:
 
 private:
     std::atomic<float>* rawValue(const char* parameterId);
+    // One block; while the host bypasses the plug-in the engine runs its own bypass and the analyser hears nothing.
+    void processVoice(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi, bool hostBypassed);
 
     std::atomic<float>* effectValue = nullptr;
     std::atomic<float>* rootValue = nullptr;

@@ -11,8 +11,9 @@
 
 #include <cmath>
 #include <cstring>
-#include <vector>
 #include <memory>
+#include <random>
+#include <vector>
 
 namespace {
 
@@ -241,6 +242,95 @@ TEST_F(HostedPlugin, BypassedVoiceComesBackDelayedByExactlyTheReportedLatency)
     // The fade into bypass settles within about 1150 samples; from then on the output is the delayed input.
     for (int i = latency + 2048; i < total; ++i)
         ASSERT_FLOAT_EQ(output[static_cast<std::size_t>(i)], input[static_cast<std::size_t>(i - latency)]) << i;
+}
+
+TEST_F(HostedPlugin, HostBypassGivesTheInputDelayedByTheLatencyAndSwitchesWithoutAJump)
+{
+    plugin->setRateAndBufferSizeDetails(48000.0, 512);
+    plugin->prepareToPlay(48000.0, 512);
+    pumpMessages();
+    const int latency = plugin->getLatencySamples();
+    ASSERT_EQ(latency, 2048);
+    auto* hostBypass = plugin->getBypassParameter();
+    ASSERT_NE(hostBypass, nullptr);
+
+    // "Mosquito" (an octave up) while the host does not bypass; the host bypasses blocks [bypassFrom, bypassTo).
+    const int blocks = 90;
+    const int bypassFrom = 20;
+    const int bypassTo = 60;
+    const int total = blocks * 512;
+    std::vector<float> input(static_cast<std::size_t>(total)), output(static_cast<std::size_t>(total));
+    for (int i = 0; i < total; ++i)
+        input[static_cast<std::size_t>(i)] = 0.5f * static_cast<float>(std::sin(2.0 * M_PI * 220.0 * i / 48000.0));
+
+    juce::AudioBuffer<float> buffer(std::max(plugin->getTotalNumInputChannels(), plugin->getTotalNumOutputChannels()),
+                                    512);
+    juce::MidiBuffer midi;
+    for (int block = 0; block < blocks; ++block) {
+        if (block == bypassFrom || block == bypassTo)
+            hostBypass->setValueNotifyingHost(block == bypassFrom ? 1.0f : 0.0f);
+        buffer.clear();
+        for (int channel = 0; channel < 2; ++channel)
+            buffer.copyFrom(channel, 0, input.data() + block * 512, 512);
+        plugin->processBlock(buffer, midi);
+        std::copy(buffer.getReadPointer(0), buffer.getReadPointer(0) + 512, output.data() + block * 512);
+    }
+
+    // Once the fade has settled, the bypassed output is the input delayed by exactly the reported latency.
+    double residual = 0.0;
+    double reference = 0.0;
+    for (int i = bypassFrom * 512 + 2048; i < bypassTo * 512; ++i) {
+        const double delayed = input[static_cast<std::size_t>(i - latency)];
+        residual += std::pow(output[static_cast<std::size_t>(i)] - delayed, 2.0);
+        reference += delayed * delayed;
+    }
+    EXPECT_LT(10.0 * std::log10(residual / reference), -60.0);
+
+    // No step at either switch larger than the steps the processed and the bypassed sound take by themselves.
+    const auto largestStep = [&](int from, int to) {
+        float largest = 0.0f;
+        for (int i = from; i < to; ++i)
+            largest = std::max(
+                largest, std::fabs(output[static_cast<std::size_t>(i)] - output[static_cast<std::size_t>(i - 1)]));
+        return largest;
+    };
+    const float ordinary = std::max(largestStep(8 * 512, bypassFrom * 512), largestStep(45 * 512, bypassTo * 512));
+    for (const int switchBlock : {bypassFrom, bypassTo})
+        EXPECT_LE(largestStep(switchBlock * 512 - 256, switchBlock * 512 + 4096), 1.25f * ordinary + 0.01f)
+            << "switch at block " << switchBlock;
+}
+
+TEST_F(HostedPlugin, AfterALoadEveryParameterReportsExactlyTheLoadedValue)
+{
+    // What a host should read back for a raw value it set: a choice or switch reports its step.
+    const auto stepOf = [](juce::AudioProcessorParameter* parameter, float value) {
+        const auto last = static_cast<float>(parameter->getNumSteps() - 1);
+        return std::round(value * last) / last;
+    };
+    auto& parameters = plugin->getParameters();
+    std::mt19937 random(2024);
+    std::uniform_real_distribution<float> anyValue(0.0f, 1.0f);
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(testing::Message() << "round " << round);
+        std::vector<float> saved;
+        for (int i = 0; i < 8; ++i) {
+            const float value = anyValue(random);
+            parameters[i]->setValueNotifyingHost(value);
+            saved.push_back(stepOf(parameters[i], value));
+        }
+        pumpMessages();
+        juce::MemoryBlock state;
+        plugin->getStateInformation(state);
+
+        for (int i = 0; i < 8; ++i)
+            parameters[i]->setValueNotifyingHost(anyValue(random));
+        pumpMessages();
+        plugin->setStateInformation(state.getData(), static_cast<int>(state.getSize()));
+        pumpMessages();
+        for (int i = 0; i < 8; ++i)
+            EXPECT_NEAR(parameters[i]->getValue(), saved[static_cast<std::size_t>(i)], 1e-6)
+                << parameters[i]->getName(100);
+    }
 }
 
 TEST_F(HostedPlugin, StateSurvivesTheHostsSaveAndReload)

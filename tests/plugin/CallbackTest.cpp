@@ -79,6 +79,41 @@ TEST(Callback, AnUnsupportedRatePassesAudioThroughUntilASupportedPrepare)
     }
 }
 
+TEST(Callback, AnUnsupportedRateAfterASupportedOneReportsNoLatencyAndStopsTheAnalyser)
+{
+    PreparedProcessor host(48000.0, 512);
+    host.set("effect", 2.0f); // Trap default, following the beat
+    const int channels = host.totalChannels();
+    juce::AudioBuffer<float> buffer(channels, 512);
+    const auto beat = testing_support::harmonicTone(110.0, 48000.0, 512 * 160, 0.4f);
+    const auto listen = [&](int blocks) {
+        for (int block = 0; block < blocks; ++block) {
+            buffer.clear();
+            for (int channel = 2; channel < channels; ++channel)
+                buffer.copyFrom(channel, 0, beat.data() + block * 512, 512);
+            host.run(buffer);
+        }
+    };
+    listen(80);
+    const float progressAt48k = host.processor->beatProgress.load();
+    ASSERT_GT(progressAt48k, 0.0f);
+    ASSERT_EQ(host.processor->getLatencySamples(), 2048);
+
+    host.processor->prepareToPlay(4000.0, 512);
+    EXPECT_FALSE(host.processor->isConfigurationSupported());
+    EXPECT_EQ(host.processor->getLatencySamples(), 0);
+    listen(80);
+    EXPECT_EQ(host.processor->beatProgress.load(), progressAt48k); // not fed, still published
+    EXPECT_EQ(host.processor->beatStage.load(), 1);
+    EXPECT_EQ(host.processor->beatKey.load(), -1);
+
+    host.processor->prepareToPlay(48000.0, 512);
+    EXPECT_TRUE(host.processor->isConfigurationSupported());
+    EXPECT_EQ(host.processor->getLatencySamples(), 2048);
+    listen(160); // listening again: further than before the unsupported rate
+    EXPECT_GT(host.processor->beatProgress.load(), progressAt48k);
+}
+
 TEST(Callback, ClearsMidiAndAcceptsEmptyBlocks)
 {
     PreparedProcessor host;
@@ -91,6 +126,29 @@ TEST(Callback, ClearsMidiAndAcceptsEmptyBlocks)
 
     juce::AudioBuffer<float> empty(host.totalChannels(), 0);
     host.run(empty);
+    EXPECT_EQ(host.processor->beatStage.load(), 0);
+}
+
+TEST(Callback, AnEmptyBlockTakesAPendingRestoreOrReanalysis)
+{
+    PreparedProcessor host;
+    juce::MemoryBlock state;
+    host.processor->getStateInformation(state);
+    auto xml = juce::AudioProcessor::getXmlFromBinary(state.getData(), static_cast<int>(state.getSize()));
+    ASSERT_NE(xml, nullptr);
+    xml->setAttribute("beatKey", 16);
+    juce::AudioProcessor::copyXmlToBinary(*xml, state);
+    host.processor->setStateInformation(state.getData(), static_cast<int>(state.getSize()));
+
+    juce::AudioBuffer<float> empty(host.totalChannels(), 0);
+    host.run(empty);
+    EXPECT_EQ(host.processor->beatKey.load(), 16);
+    EXPECT_EQ(host.processor->beatStage.load(), 3);
+    // Taken: a save now stores the analyser's key, and a request taken twice would be visible nowhere else.
+    host.processor->reanalyzeBeat();
+    host.processor->beatKey.store(16); // as a stale display would show it; the block must republish
+    host.run(empty);
+    EXPECT_EQ(host.processor->beatKey.load(), -1);
     EXPECT_EQ(host.processor->beatStage.load(), 0);
 }
 
@@ -142,7 +200,9 @@ TEST(Callback, FeedsTheAnalyserOnlyForTunedModesFollowingAnEnabledBeat)
         PreparedProcessor host(48000.0, 512, c.beatEnabled);
         host.set("effect", c.effect);
         host.set("tuningSource", c.tuningSource);
-        const int channels = host.totalChannels();
+        // The beat sits in channels 2 and 3 even when its bus is disabled (a host may hand over spare
+        // channels): only the bus decides whether the analyser hears it.
+        const int channels = 4;
         juce::AudioBuffer<float> buffer(channels, 512);
         const auto beat = testing_support::harmonicTone(110.0, 48000.0, 512 * 80, 0.4f);
         for (int block = 0; block < 80; ++block) {
@@ -187,8 +247,9 @@ TEST(Callback, ProcessesEveryModeWithoutAllocatingAndWithSafeOutput)
                 host.run(buffer);
                 allocations = counter.allocations();
             }
-            if (block > 2) // the first blocks after a mode change may not allocate either, but warm-up is allowed
+            if (block > 2) { // the first blocks after a mode change may not allocate either, but warm-up is allowed
                 ASSERT_EQ(allocations, 0u) << "mode " << modeIndex << " block " << block;
+            }
             for (int channel = 0; channel < 2; ++channel) {
                 ASSERT_TRUE(testing_support::allFiniteAndNormal(buffer.getReadPointer(channel), 512));
                 ASSERT_LE(buffer.getMagnitude(channel, 0, 512), 0.97f);
