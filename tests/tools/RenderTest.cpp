@@ -13,7 +13,13 @@
 
 #include <cmath>
 #include <cstring>
+#include <future>
 #include <sstream>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using tolmar::Mode;
 using namespace tolmar::render;
@@ -440,6 +446,87 @@ TEST_F(RenderFiles, EveryErrorIsOneLineAndLeavesNoFileBehind)
         EXPECT_EQ(fileNames(), before) << c.message;
         EXPECT_EQ(dir.getChildFile("out.wav").loadFileAsString(), "the previous good render");
     }
+}
+
+namespace {
+
+bool isFifo(const std::string& path)
+{
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode);
+}
+
+// Everything written into the FIFO at `path` by one writer, read until it closes; empty after `seconds` without
+// a writer. Opened before the writer so that the writer's open never waits.
+std::future<std::string> drainFifo(const std::string& path, int seconds)
+{
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    return std::async(std::launch::async, [descriptor, seconds] {
+        std::string bytes;
+        bool writerSeen = false;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (descriptor >= 0 && std::chrono::steady_clock::now() < deadline) {
+            pollfd wait{descriptor, POLLIN, 0};
+            ::poll(&wait, 1, 50);
+            char chunk[4096];
+            const auto got = ::read(descriptor, chunk, sizeof chunk);
+            if (got > 0) {
+                bytes.append(chunk, static_cast<std::size_t>(got));
+                writerSeen = true;
+            } else if (got == 0 && writerSeen) {
+                break; // the writer closed
+            }
+        }
+        if (descriptor >= 0)
+            ::close(descriptor);
+        return bytes;
+    });
+}
+
+} // namespace
+
+TEST_F(RenderFiles, WritesThroughLinksAndStraightIntoPipesWithoutReplacingEitherNode)
+{
+    write("voice.wav", makeAudio(48000.0, {testing_support::sine(220.0, 48000.0, 4800)}));
+    ASSERT_EQ(runArgs({path("voice.wav"), path("plain.wav"), "--save-state", path("plain.state")}).code, 0);
+    const auto plain = dir.getChildFile("plain.wav");
+    juce::MemoryBlock expected;
+    ASSERT_TRUE(plain.loadFileAsData(expected));
+
+    // A link to an existing file and a link to a file not there yet: the file is written, the link stays.
+    ASSERT_TRUE(dir.getChildFile("renders").createDirectory());
+    ASSERT_TRUE(dir.getChildFile("renders/take.wav").replaceWithText("an older take"));
+    ASSERT_EQ(::symlink("renders/take.wav", path("linked.wav").c_str()), 0);
+    ASSERT_EQ(::symlink("renders/fresh.state", path("linked.state").c_str()), 0);
+    auto run = runArgs({path("voice.wav"), path("linked.wav"), "--save-state", path("linked.state")});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_TRUE(dir.getChildFile("linked.wav").isSymbolicLink());
+    EXPECT_TRUE(dir.getChildFile("linked.state").isSymbolicLink());
+    juce::MemoryBlock taken;
+    ASSERT_TRUE(dir.getChildFile("renders/take.wav").loadFileAsData(taken));
+    EXPECT_EQ(taken, expected);
+    EXPECT_EQ(dir.getChildFile("renders/fresh.state").getSize(), dir.getChildFile("plain.state").getSize());
+    EXPECT_EQ(dir.getChildFile("renders").findChildFiles(juce::File::findFiles, false).size(), 2); // no leftovers
+
+    // A pipe, standing in for a device such as /dev/null or /dev/stdout: the WAV goes straight into it, whole.
+    ASSERT_EQ(::mkfifo(path("pipe.wav").c_str(), 0600), 0);
+    auto received = drainFifo(path("pipe.wav"), 30);
+    run = runArgs({path("voice.wav"), path("pipe.wav")});
+    EXPECT_EQ(run.code, 0) << run.err;
+    const auto bytes = received.get();
+    EXPECT_TRUE(isFifo(path("pipe.wav")));
+    ASSERT_EQ(bytes.size(), expected.getSize());
+    EXPECT_EQ(std::memcmp(bytes.data(), expected.getData(), bytes.size()), 0);
+
+    // A directory, also behind a link, is refused before any work.
+    ASSERT_EQ(::symlink("renders", path("folder-link").c_str()), 0);
+    for (const char* target : {"renders", "folder-link"}) {
+        run = runArgs({path("voice.wav"), path(target)});
+        EXPECT_EQ(run.code, 1);
+        EXPECT_NE(run.err.find("is a directory"), std::string::npos) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    }
+    EXPECT_TRUE(dir.getChildFile("folder-link").isSymbolicLink());
 }
 
 TEST(Demo, RendersEveryModeWithMeasuresInsideSaneBounds)

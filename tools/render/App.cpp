@@ -138,8 +138,8 @@ int renderFiles(const Options& options, std::ostream& out, std::ostream& err)
     if (!writeWav(options.outPath, result.output, options.floatOutput ? SampleFormat::float32 : SampleFormat::int24,
                   error))
         return fail(error);
-    if (!options.saveStatePath.empty()
-        && !writeFileAtomically(options.saveStatePath, result.state.data(), result.state.size(), error))
+    if (!options.saveStatePath.empty() &&
+        !writeOutputFile(options.saveStatePath, result.state.data(), result.state.size(), error))
         return fail(error);
 
     printSummary(out, options, voice, result);

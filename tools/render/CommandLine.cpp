@@ -187,6 +187,8 @@ const char* usageText()
            "       tolmar-render --demo DIR\n"
            "\n"
            "Renders VOICE.wav through the Tolmar Vez processor into OUT.wav (same rate and channels).\n"
+           "OUT.wav is replaced only once complete (through a link, the file it names); a device or pipe\n"
+           "such as /dev/null or /dev/stdout is written straight into.\n"
            "\n"
            "  --beat BEAT.wav     the beat on the side-chain (its key tunes the tuned modes)\n"
            "  --effect NAME       Mosquito, Satanic, \"Dizzy mosquito\", \"Trap default\", Cumbia, Reggaeton,\n"

@@ -177,7 +177,7 @@ bool runDemo(const std::string& dir, std::ostream& out, std::string& error, Demo
     RenderResult heard;
     if (!render(listen, heard, error))
         return false;
-    if (!writeFileAtomically(pathOf("demo.state"), heard.state.data(), heard.state.size(), error))
+    if (!writeOutputFile(pathOf("demo.state"), heard.state.data(), heard.state.size(), error))
         return false;
 
     DemoReport local;

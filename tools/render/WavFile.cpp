@@ -5,6 +5,13 @@
 #include <limits>
 #include <memory>
 
+#if !defined(_WIN32)
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace tolmar::render {
 
 namespace {
@@ -14,20 +21,89 @@ juce::File fileFor(const std::string& path)
     return juce::File::getCurrentWorkingDirectory().getChildFile(juce::String::fromUTF8(path.c_str()));
 }
 
-std::string whyNotWritable(const juce::File& target)
+enum class NodeKind { missing, regularFile, directory, special };
+
+// What is at `file` now, following symbolic links: devices, pipes and sockets are "special".
+NodeKind kindOf(const juce::File& file)
 {
-    if (target.isDirectory())
-        return "is a directory";
-    if (!target.getParentDirectory().isDirectory())
-        return "no such directory";
-    return "cannot create a file there";
+#if defined(_WIN32)
+    return file.isDirectory() ? NodeKind::directory : file.exists() ? NodeKind::regularFile : NodeKind::missing;
+#else
+    struct stat info {};
+    if (::stat(file.getFullPathName().toRawUTF8(), &info) != 0)
+        return NodeKind::missing;
+    if (S_ISDIR(info.st_mode))
+        return NodeKind::directory;
+    return S_ISREG(info.st_mode) ? NodeKind::regularFile : NodeKind::special;
+#endif
+}
+
+// The node a chain of symbolic links ends at (it may not exist yet): renaming over the link itself would
+// replace the link with a plain file.
+juce::File followLinks(juce::File file)
+{
+    for (int hop = 0; hop < 40 && file.isSymbolicLink(); ++hop)
+        file = file.getLinkedTarget();
+    return file;
+}
+
+// Where an output goes and how: a new or regular file is replaced by writing a temporary sibling and renaming
+// it over the file once complete, so a failure never leaves a half-written file under the final name; a device
+// or pipe (/dev/null, /dev/stdout, a FIFO) is written straight into, since a rename would replace the node.
+struct Destination {
+    juce::File file;
+    bool straightInto = false;
+};
+
+bool destinationFor(const std::string& path, Destination& destination, std::string& error)
+{
+    destination.file = followLinks(fileFor(path));
+    switch (kindOf(destination.file)) {
+    case NodeKind::directory:
+        error = "cannot write '" + path + "': is a directory";
+        return false;
+    case NodeKind::special:
+        destination.straightInto = true;
+        return true;
+    case NodeKind::missing:
+        if (!destination.file.getParentDirectory().isDirectory()) {
+            error = "cannot write '" + path + "': no such directory";
+            return false;
+        }
+        return true;
+    case NodeKind::regularFile:
+        return true;
+    }
+    return true;
+}
+
+bool writeStraightInto(const juce::File& file, const char* bytes, std::size_t size)
+{
+#if defined(_WIN32)
+    juce::FileOutputStream stream(file);
+    return stream.openedOk() && stream.write(bytes, size) && (stream.flush(), stream.getStatus().wasOk());
+#else
+    const int descriptor = ::open(file.getFullPathName().toRawUTF8(), O_WRONLY | O_CLOEXEC);
+    if (descriptor < 0)
+        return false;
+    while (size > 0) {
+        const auto written = ::write(descriptor, bytes, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            ::close(descriptor);
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return ::close(descriptor) == 0;
+#endif
 }
 
 // Opens a temporary sibling of `target`; the TemporaryFile deletes it unless it was moved into place.
 std::unique_ptr<juce::FileOutputStream> openTemporary(const juce::TemporaryFile& temp)
 {
-    if (temp.getTargetFile().isDirectory())
-        return nullptr;
     auto stream = std::make_unique<juce::FileOutputStream>(temp.getFile());
     if (stream->failedToOpen())
         return nullptr;
@@ -85,15 +161,12 @@ bool readWav(const std::string& path, AudioData& data, std::string& error)
 
 bool writeWav(const std::string& path, const AudioData& data, SampleFormat format, std::string& error)
 {
-    const auto target = fileFor(path);
-    const juce::TemporaryFile temp(target);
-    auto stream = openTemporary(temp);
-    if (stream == nullptr) {
-        error = "cannot write '" + path + "': " + whyNotWritable(target);
-        return false;
-    }
+    // Encoded in memory first: the header's sizes are written last, which needs a seekable stream, and a
+    // device or pipe is not one.
+    juce::MemoryBlock encoded;
     const int bits = format == SampleFormat::int16 ? 16 : format == SampleFormat::int24 ? 24 : 32;
     juce::WavAudioFormat wav;
+    auto stream = std::make_unique<juce::MemoryOutputStream>(encoded, false);
     std::unique_ptr<juce::AudioFormatWriter> writer(wav.createWriterFor(
         stream.get(), data.sampleRate, static_cast<unsigned int>(data.numChannels()), bits, {}, 0));
     if (writer == nullptr) {
@@ -101,14 +174,40 @@ bool writeWav(const std::string& path, const AudioData& data, SampleFormat forma
         return false;
     }
     stream.release(); // owned by the writer now
-
     std::vector<const float*> pointers;
     for (const auto& channel : data.channels)
         pointers.push_back(channel.data());
-    const bool written =
-        writer->writeFromFloatArrays(pointers.data(), data.numChannels(), static_cast<int>(data.numFrames()))
-        && writer->flush();
-    writer.reset(); // finishes the header and closes the file
+    const bool encodedAll =
+        writer->writeFromFloatArrays(pointers.data(), data.numChannels(), static_cast<int>(data.numFrames()));
+    writer.reset(); // finishes the header
+    if (!encodedAll) {
+        error = "cannot write '" + path + "': out of memory";
+        return false;
+    }
+    return writeOutputFile(path, encoded.getData(), encoded.getSize(), error);
+}
+
+bool writeOutputFile(const std::string& path, const void* bytes, std::size_t size, std::string& error)
+{
+    Destination destination;
+    if (!destinationFor(path, destination, error))
+        return false;
+    const auto* data = static_cast<const char*>(bytes);
+    if (destination.straightInto) {
+        if (!writeStraightInto(destination.file, data, size)) {
+            error = "cannot write '" + path + "': write failed";
+            return false;
+        }
+        return true;
+    }
+    const juce::TemporaryFile temp(destination.file);
+    auto stream = openTemporary(temp);
+    if (stream == nullptr) {
+        error = "cannot write '" + path + "': cannot create a file there";
+        return false;
+    }
+    const bool written = stream->write(data, size) && (stream->flush(), stream->getStatus().wasOk());
+    stream.reset();
     if (!written) {
         error = "cannot write '" + path + "': write failed (disk full?)";
         return false;
@@ -120,30 +219,16 @@ bool writeWav(const std::string& path, const AudioData& data, SampleFormat forma
     return true;
 }
 
-bool writeFileAtomically(const std::string& path, const void* bytes, std::size_t size, std::string& error)
-{
-    const auto target = fileFor(path);
-    const juce::TemporaryFile temp(target);
-    auto stream = openTemporary(temp);
-    if (stream == nullptr) {
-        error = "cannot write '" + path + "': " + whyNotWritable(target);
-        return false;
-    }
-    const bool written = stream->write(bytes, size) && (stream->flush(), stream->getStatus().wasOk());
-    stream.reset();
-    if (!written || !temp.overwriteTargetFileWithTemporary()) {
-        error = "cannot write '" + path + "': write failed";
-        return false;
-    }
-    return true;
-}
-
 bool canCreate(const std::string& path, std::string& error)
 {
-    const auto target = fileFor(path);
-    const juce::TemporaryFile temp(target);
+    Destination destination;
+    if (!destinationFor(path, destination, error))
+        return false;
+    if (destination.straightInto)
+        return true; // opening a pipe now would wait for its reader
+    const juce::TemporaryFile temp(destination.file);
     if (openTemporary(temp) == nullptr) {
-        error = "cannot write '" + path + "': " + whyNotWritable(target);
+        error = "cannot write '" + path + "': cannot create a file there";
         return false;
     }
     return true;

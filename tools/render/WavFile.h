@@ -21,15 +21,16 @@ enum class SampleFormat { int16, int24, float32 };
 // Returns false with a one-line reason in `error`.
 bool readWav(const std::string& path, AudioData& data, std::string& error);
 
-// Writes `data` to a temporary file beside `path` and renames it over `path` only once everything is
-// written, so a failure never leaves a half-written file under the final name. Returns false with a
-// one-line reason in `error`.
+// Writes `data` as a WAV file to `path`. A new or regular file is written beside and renamed over `path`
+// only once complete, so a failure never leaves a half-written file under the final name; through a
+// symbolic link, the file it names is replaced and the link kept. A device or pipe (/dev/null, /dev/stdout)
+// is written straight into. A directory is refused. Returns false with a one-line reason in `error`.
 bool writeWav(const std::string& path, const AudioData& data, SampleFormat format, std::string& error);
 
-// Same write-then-rename for raw bytes (saved states).
-bool writeFileAtomically(const std::string& path, const void* bytes, std::size_t size, std::string& error);
+// The same for raw bytes (saved states).
+bool writeOutputFile(const std::string& path, const void* bytes, std::size_t size, std::string& error);
 
-// Checks before any long work that a file can be created beside `path`; nothing is left behind.
+// Checks before any long work that `path` can be written as above; nothing is left behind.
 bool canCreate(const std::string& path, std::string& error);
 
 } // namespace tolmar::render
