@@ -2,11 +2,13 @@
 // painting, the compiled-in pictures and the text tables. Needs a display: run under xvfb-run.
 #include "EditorProbe.h"
 #include "i18n/LanguageTables.h"
+#include "text/TextLayer.h"
 
 #include <TolmarArt.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -83,6 +85,24 @@ protected:
 
 // ---------------------------------------------------------------------------------------------------------------
 // Layout
+
+TEST_F(EditorTest, EveryCaptionIsWholeAtTheMinimumSizeInEveryLanguage)
+{
+    auto e = inspect();
+    editor->setSize(580, 590);
+    for (int language = 0; language < tolmar::languageCount; ++language) {
+        editor->setUiState(2, language); // a tuned style shows the source and root captions
+        for (juce::Label* caption : {&e.effectCaption(), &e.sourceCaption(), &e.rootCaption(), &e.languageCaption()}) {
+            const auto font = e.look().getLabelFont(*caption);
+            const auto area = e.look().getLabelBorderSize(*caption).subtractedFrom(caption->getLocalBounds());
+            const int lines = std::max(1, static_cast<int>(static_cast<float>(area.getHeight()) / font.getHeight()));
+            const auto& laid = tolmar::text::textLayer().layout(caption->getText(), {font.getHeight(), font.isBold()},
+                                                                static_cast<float>(area.getWidth()), lines);
+            EXPECT_FALSE(laid.shortened) << "language " << language << ": \"" << caption->getText() << "\" in "
+                                         << area.getWidth() << " px";
+        }
+    }
+}
 
 TEST_F(EditorTest, DefaultSizeGivesTheWideLayoutRectangles)
 {
@@ -710,6 +730,70 @@ TEST(LanguageTables, EnglishAndSpanishRowsReadExactly)
     EXPECT_STREQ(tolmar::studioCredits[2], "Developed by Orvane Company 3 - Quistral LLC");
     EXPECT_STREQ(tolmar::studioCredits[0], "Desarrollado por Orvane Company 3 - Quistral LLC");
     EXPECT_STREQ(tolmar::studioCredits[1], "Desarrollado por Orvane Company 3 - Quistral LLC");
+}
+
+// Latin letters, including the extended ones (æ is one), and Cyrillic letters.
+bool isLatinLetter(juce::juce_wchar c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0x24F && c != 0xD7 && c != 0xF7);
+}
+bool isCyrillicLetter(juce::juce_wchar c)
+{
+    return c >= 0x400 && c <= 0x52F;
+}
+
+TEST(LanguageTables, NoWordMixesLatinAndCyrillicLetters)
+{
+    // A look-alike letter from the other script (Latin æ in Ossetian, where Cyrillic ӕ belongs) breaks search,
+    // spelling and sorting while looking right.
+    for (int language = 0; language < tolmar::languageCount; ++language)
+        for (int slot = 0; slot < tolmar::languageTextSlots; ++slot) {
+            const auto text = utf8(tolmar::slotText(tolmar::words[language], slot));
+            bool latin = false;
+            bool cyrillic = false;
+            for (auto p = text.getCharPointer();; ++p) {
+                const auto c = *p;
+                if (c == 0 || juce::CharacterFunctions::isWhitespace(c) || c == '(' || c == ')' || c == '-') {
+                    EXPECT_FALSE(latin && cyrillic) << "language " << language << " slot " << slot << ": " << text;
+                    latin = cyrillic = false;
+                    if (c == 0)
+                        break;
+                    continue;
+                }
+                latin = latin || isLatinLetter(c);
+                cyrillic = cyrillic || isCyrillicLetter(c);
+            }
+        }
+}
+
+TEST(LanguageTables, TheMinorAndMajorWordsAreTheOnesEverySlotUses)
+{
+    // Languages that borrow the Spanish words: every mention of the scale uses the row's own word.
+    for (const int language : {42, 73, 78, 116}) { // Chamorro, Ilocano, Kapampangan, Pangasinan
+        SCOPED_TRACE(testing::Message() << "language " << language);
+        const auto& row = tolmar::words[language];
+        const auto minor = utf8(row.minorWord);
+        const auto major = utf8(row.majorWord);
+        for (const char* text : {row.descTrapDefault, row.rootLabel, row.beatNoClearKey, row.descTrapDefaultBeat}) {
+            EXPECT_TRUE(utf8(text).contains(minor)) << text;
+            EXPECT_FALSE(utf8(text).containsWholeWord("minor")) << text;
+            EXPECT_FALSE(utf8(text).containsWholeWord("major")) << text;
+        }
+        EXPECT_TRUE(utf8(row.descTrapDefaultBeat).contains(major)) << row.descTrapDefaultBeat;
+    }
+}
+
+TEST(LanguageTables, NoSentenceKeepsAnEnglishWordForWhatTheLanguageNames)
+{
+    struct Case {
+        int language;
+        const char* englishWord;
+    };
+    const Case cases[] = {{136, "saturation"}, {136, "limiter"}}; // Swahili
+    for (const auto& c : cases)
+        for (int slot = 0; slot < tolmar::languageTextSlots; ++slot)
+            EXPECT_FALSE(utf8(tolmar::slotText(tolmar::words[c.language], slot)).containsIgnoreCase(c.englishWord))
+                << "language " << c.language << " slot " << slot;
 }
 
 TEST(LanguageTables, NoLanguageIsStillTheEnglishText)
