@@ -46,6 +46,7 @@ TEST(EditorScreenshots, WritesTheWindowInSeveralLanguagesAndSizes)
         {"hebrew", 67, 2, 920, 670},          {"hindi", 69, 2, 920, 670},         {"thai", 142, 2, 920, 670},
         {"amharic", 26, 2, 920, 670},         {"tibetan", 143, 2, 920, 670},      {"georgian", 60, 2, 920, 670},
         {"khmer", 80, 6, 920, 670},           {"sinhala", 131, 5, 920, 670},      {"persian", 119, 4, 920, 670},
+        {"malayalam-minimum", 100, 2, 580, 590}, {"tamil-minimum", 139, 2, 580, 590},
     };
     TolmarProcessor processor;
     processor.inputLevel.store(0.62f);
