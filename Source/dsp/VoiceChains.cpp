@@ -475,33 +475,18 @@ void VoiceChains::runChannels(float* const* samples, int length, const float* os
     }
 }
 
+template <std::size_t... index>
+void VoiceChains::runProfile(std::index_sequence<index...>, float* const* samples, int length,
+                             const float* oscillatorValues) noexcept
+{
+    using Run = void (VoiceChains::*)(float* const*, int, const float*) noexcept;
+    static constexpr Run runs[] = {&VoiceChains::runChannels<profiles[index].mode>...};
+    (this->*runs[static_cast<std::size_t>(profile->mode)])(samples, length, oscillatorValues);
+}
+
 void VoiceChains::processChannels(float* const* samples, int length, const float* oscillatorValues) noexcept
 {
-    switch (profile->mode) {
-    case Mode::mosquito:
-        runChannels<Mode::mosquito>(samples, length, oscillatorValues);
-        break;
-    case Mode::satanic:
-        runChannels<Mode::satanic>(samples, length, oscillatorValues);
-        break;
-    case Mode::trapDefault:
-        runChannels<Mode::trapDefault>(samples, length, oscillatorValues);
-        break;
-    case Mode::dizzyMosquito:
-        runChannels<Mode::dizzyMosquito>(samples, length, oscillatorValues);
-        break;
-    case Mode::cumbia:
-        runChannels<Mode::cumbia>(samples, length, oscillatorValues);
-        break;
-    case Mode::reggaeton:
-        runChannels<Mode::reggaeton>(samples, length, oscillatorValues);
-        break;
-    case Mode::ultraEdited:
-        runChannels<Mode::ultraEdited>(samples, length, oscillatorValues);
-        break;
-    default:
-        break;
-    }
+    runProfile(std::make_index_sequence<profiles.size()>{}, samples, length, oscillatorValues);
 }
 
 int VoiceChains::combLength(int channel, int comb) const noexcept

@@ -3,7 +3,9 @@
 #include "dsp/Mode.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace tolmar {
@@ -118,6 +120,10 @@ private:
 
     // The chain of one mode over both channels' chunk, with the state held in locals.
     template <Mode mode> void runChannels(float* const* samples, int length, const float* oscillatorValues) noexcept;
+    // Runs the runChannels of the current profile's mode, one instance per profile.
+    template <std::size_t... index>
+    void runProfile(std::index_sequence<index...>, float* const* samples, int length,
+                    const float* oscillatorValues) noexcept;
 
     // Formed per process call from the profile.
     const VoiceProfile* profile = &voiceProfile(Mode::mosquito);
