@@ -11,6 +11,22 @@
 using tolmar::Mode;
 using tolmar::Scale;
 
+namespace {
+
+// Loads the processor's own state with `key` as the saved beat key; the next block restores it.
+void loadSavedKey(PreparedProcessor& host, int key)
+{
+    juce::MemoryBlock state;
+    host.processor->getStateInformation(state);
+    auto xml = juce::AudioProcessor::getXmlFromBinary(state.getData(), static_cast<int>(state.getSize()));
+    ASSERT_NE(xml, nullptr);
+    xml->setAttribute("beatKey", key);
+    juce::AudioProcessor::copyXmlToBinary(*xml, state);
+    host.processor->setStateInformation(state.getData(), static_cast<int>(state.getSize()));
+}
+
+} // namespace
+
 TEST(BlockSettings, TakeRootAndScaleFromTheBeatKeyOnlyWhenTheBeatIsTheSource)
 {
     struct Case {
@@ -132,19 +148,12 @@ TEST(Callback, ClearsMidiAndAcceptsEmptyBlocks)
 TEST(Callback, AnEmptyBlockTakesAPendingRestoreOrReanalysis)
 {
     PreparedProcessor host;
-    juce::MemoryBlock state;
-    host.processor->getStateInformation(state);
-    auto xml = juce::AudioProcessor::getXmlFromBinary(state.getData(), static_cast<int>(state.getSize()));
-    ASSERT_NE(xml, nullptr);
-    xml->setAttribute("beatKey", 16);
-    juce::AudioProcessor::copyXmlToBinary(*xml, state);
-    host.processor->setStateInformation(state.getData(), static_cast<int>(state.getSize()));
+    loadSavedKey(host, 16);
 
     juce::AudioBuffer<float> empty(host.totalChannels(), 0);
     host.run(empty);
     EXPECT_EQ(host.processor->beatKey.load(), 16);
     EXPECT_EQ(host.processor->beatStage.load(), 3);
-    // Taken: a save now stores the analyser's key, and a request taken twice would be visible nowhere else.
     host.processor->reanalyzeBeat();
     host.processor->beatKey.store(16); // as a stale display would show it; the block must republish
     host.run(empty);
@@ -157,13 +166,7 @@ TEST(Callback, ReanalyzeClearsThePublishedKeyAndTheNextBlockListensAgain)
     PreparedProcessor host;
     host.set("effect", 2.0f);
     // A restored key is fixed at the next block: stage 3, progress 0.
-    juce::MemoryBlock state;
-    host.processor->getStateInformation(state);
-    auto xml = juce::AudioProcessor::getXmlFromBinary(state.getData(), static_cast<int>(state.getSize()));
-    ASSERT_NE(xml, nullptr);
-    xml->setAttribute("beatKey", 14);
-    juce::AudioProcessor::copyXmlToBinary(*xml, state);
-    host.processor->setStateInformation(state.getData(), static_cast<int>(state.getSize()));
+    loadSavedKey(host, 14);
     EXPECT_EQ(host.processor->beatKey.load(), 14);
 
     juce::AudioBuffer<float> buffer(host.totalChannels(), 256);
