@@ -28,7 +28,9 @@ struct DecodedState {
 
 // Decodes `sizeInBytes` bytes at `data` (any bytes; nothing outside them is read). A parameter the state
 // does not mention keeps its current value (0 if zeroWhenMissing); one mentioned without a value takes its
-// default; a value that is not a finite number keeps the current value; values outside the range are
-// clamped into it. Message thread.
+// default; a value that is no usable number (none at the front of its text, longer than a save writes,
+// beyond a double, not finite) keeps the current value; values outside the range are clamped into it. The
+// numbers are read here and stored in the tree as numbers, so the framework never parses their text.
+// Message thread.
 DecodedState decodeSavedState(const void* data, int sizeInBytes, const juce::Identifier& rootType,
                               const std::vector<SavedParameter>& parameters);
