@@ -134,6 +134,9 @@ TEST(FontFolders, UnreadableFileCoversNothing)
 // The character map read by FreeType agrees with the platform catalog's coverage of the same installed faces.
 TEST(FontFolders, CharacterMapCoverageMatchesTheCatalog)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "on Windows the catalog's coverage is this character map itself";
+#endif
     const char32_t samples[] = {U'a',      U'Z',      U'0',      U'\u00e9', U'\u0416', U'\u05d0', U'\u0627', U'\u0915',
                                 U'\u0e01', U'\u3042', U'\u4e2d', U'\uac00', U'\u20ac', U'\u2192', 0x1f600,   0x10ffff};
     int compared = 0;
