@@ -61,7 +61,7 @@ struct Engine::Impl {
     std::array<std::vector<float>, 2> inputScratch;
     std::array<std::vector<float>, 2> outputScratch;
     std::array<std::vector<float>, 2> dryDelay;
-    std::vector<float> oscillatorScratch; // texture oscillator values of a chunk (mode 6), maxBlock entries
+    std::vector<float> oscillatorScratch; // texture oscillator values of a chunk, maxBlock entries
 
     void resetState() noexcept;
     void processMastering(float* const* channels, int numChannels, int offset, int length, bool bypass) noexcept;

@@ -25,6 +25,12 @@ inline int ringAfter(int position, int steps, int length) noexcept
     return next >= length ? next - length : next;
 }
 
+// The position `steps` slots back; steps is at most length.
+inline int ringBefore(int position, int steps, int length) noexcept
+{
+    return ringAfter(position, length - steps, length);
+}
+
 // How many of `count` slots from position come before the wrap. Within such a run a loop indexes a raw
 // pointer as position + k, which the compiler vectorises.
 inline int ringRun(int position, int count, int length) noexcept

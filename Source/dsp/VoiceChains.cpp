@@ -335,7 +335,7 @@ void VoiceChains::runChannels(float* const* samples, int length, const float* os
     // Both echo lines have the same length and share the write position, so the echo positions are common.
     const int echoLen = static_cast<int>(echoLine[0].size());
     int writePos = echoPos;
-    int readPos = (echoPos + echoLen - echoDelaySamples) % echoLen;
+    int readPos = ringBefore(echoPos, echoDelaySamples, echoLen);
 
     BandState band[channels];
     float env[channels];
@@ -356,7 +356,7 @@ void VoiceChains::runChannels(float* const* samples, int length, const float* os
         smooth[c] = deEssState[c];
         eq[c] = presenceEq[c];
         echoData[c] = echoLine[c].data();
-        tapPos[c] = (echoPos + echoLen - tapDelay[c]) % echoLen;
+        tapPos[c] = ringBefore(echoPos, tapDelay[c], echoLen);
         for (std::size_t k = 0; k < 3; ++k) {
             comb[c][k] = combLine[c][k].data();
             combLen[c][k] = static_cast<int>(combLine[c][k].size());

@@ -68,6 +68,9 @@ TEST(RingBuffer, PositionsWrapAndRunsStopAtTheEnd)
     EXPECT_EQ(tolmar::ringAfter(3, 2, 5), 0);
     EXPECT_EQ(tolmar::ringAfter(3, 5, 5), 3);
     EXPECT_EQ(tolmar::ringAfter(0, 4, 5), 4);
+    EXPECT_EQ(tolmar::ringBefore(1, 2, 5), 4);
+    EXPECT_EQ(tolmar::ringBefore(3, 5, 5), 3);
+    EXPECT_EQ(tolmar::ringBefore(3, 1, 5), 2);
     EXPECT_EQ(tolmar::ringRun(3, 10, 5), 2);
     EXPECT_EQ(tolmar::ringRun(3, 1, 5), 1);
     EXPECT_EQ(tolmar::ringRun(0, 5, 5), 5);
