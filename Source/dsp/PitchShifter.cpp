@@ -30,6 +30,15 @@
 // - Formants: the input's spectral envelope is the power spectrum smoothed twice by a box as wide
 //   as the harmonic spacing (a triangle over two harmonics), which removes the harmonic ripple and
 //   keeps the resonances. Each output bin is scaled by desired envelope / envelope at its source bin.
+// - Transients, after the phase-reset idea of transient-preserving phase vocoders (Röbel, "A new approach
+//   to transient processing in the phase vocoder", DAFx 2003): a plain vocoder spreads an onset over the
+//   whole window, so a hit or a consonant is heard before it happens. Onsets are found in the time domain
+//   (a sharp rise of the differentiated signal's energy). While one lies in the window, the frame is cut
+//   there into two frames, shifted separately: the part before it continues the running phases; the
+//   part from it gets its own phase track whose rotations are anchored at the onset (each region is
+//   rotated so that its content keeps its phase at the onset sample), which places the onset exactly.
+//   Each part is overlap-added only on its own side of the onset. When the onset has left the window,
+//   its track carries on as the running one.
 //
 // The output is the input frame's content placed blockLength samples later: a frame that ends at
 // time t is overlap-added over times t .. t + blockLength - 1, so the delay is exactly blockLength
@@ -51,14 +60,31 @@ constexpr float realignRate = 0.03f;
 constexpr float maxFormantGain = 10.0f;
 // Input samples are limited to this magnitude: the transforms then stay far from float overflow.
 constexpr float inputLimit = 1.0e6f;
+// An onset: a sub-block whose energy of the first difference exceeds that of every sub-block in the
+// detector's history by this factor (10 dB), and exceeds this floor per sample (-90 dB).
+constexpr float onsetRise = 10.0f;
+constexpr float onsetFloor = 1e-9f;
+// The onset starts at the first sample whose squared difference reaches this fraction of the attack's
+// largest (-20 dB).
+constexpr float onsetStartFraction = 1e-2f;
 
-struct ChannelState {
-    std::vector<float> input;              // last blockLength input samples, circular
-    std::vector<float> output;             // overlap-add accumulator for the next blockLength outputs, circular
+// The phase history of one succession of frames.
+struct PhaseTrack {
     std::vector<Complex> previousSpectrum; // analysis spectrum of the previous frame
     std::vector<Complex> rotation;         // per analysis bin: the rotation its region used in the previous frame
     std::vector<Complex> nextRotation;
     bool aligned = true; // every rotation is exactly 1
+};
+
+struct ChannelState {
+    std::vector<float> input;          // last blockLength input samples, circular
+    std::vector<float> output;         // overlap-add accumulator for the next blockLength outputs, circular
+    PhaseTrack steady;                 // the frames, or while an onset is in the window their part before it
+    PhaseTrack attack;                 // while an onset is in the window: the part from it on
+    std::vector<float> subBlockEnergy; // onset detector history (energy of the first difference), circular
+    int energyPos = 0;
+    int onsetAt = -1;    // frame index where the attack part starts; -1 while no onset is in the window
+    int onsetBlock = -1; // frame index of the sub-block the onset was found in
 };
 
 inline Complex multiply(Complex x, Complex z) noexcept
@@ -120,6 +146,11 @@ struct PitchShifter::Impl {
     std::vector<float> spacings;
     std::vector<ChannelState> channelStates;
 
+    int subBlock = 1;        // onset detector resolution, samples
+    int newSubBlocks = 1;    // sub-blocks examined per frame, ending at the frame's end
+    int fadeLength = 1;      // samples over which the part before an onset fades out after it
+    std::vector<float> fade; // fadeLength samples rising from 0 to 1 (raised cosine)
+
     void configure(int channelCount, int length, int hop);
     void clear() noexcept;
     void resetChannel(ChannelState& state) noexcept;
@@ -127,14 +158,18 @@ struct PitchShifter::Impl {
     void processChannel(ChannelState& state, float envelopeRatio, bool moveFormants) noexcept;
 
     // The steps of one channel's frame, in order.
-    void analyse(const ChannelState& state) noexcept;
+    int detectOnset(ChannelState& state) noexcept;
+    int locateOnset(const ChannelState& state, int block) const noexcept;
+    void followOnset(ChannelState& state, int onset) noexcept;
+    void analyse(const ChannelState& state, int from, int to) noexcept;
+    void shiftSpectrum(PhaseTrack& track, float envelopeRatio, bool moveFormants, int anchor) noexcept;
     int findPeaks() noexcept;
-    bool advancePhases(const ChannelState& state, int peakCount) noexcept;
+    bool advancePhases(const PhaseTrack& track, int peakCount, int anchor) noexcept;
     void findRegions(int peakCount) noexcept;
     void estimateEnvelope(int peakCount) noexcept;
     int estimateHalfWidth(int peakCount) noexcept;
-    void placeRegions(ChannelState& state, int peakCount, float envelopeRatio, bool moveFormants) noexcept;
-    void overlapAdd(ChannelState& state) noexcept;
+    void placeRegions(PhaseTrack& track, int peakCount, float envelopeRatio, bool moveFormants) noexcept;
+    bool overlapAdd(ChannelState& state, int from, int to) noexcept;
 };
 
 void PitchShifter::Impl::configure(int channelCount, int length, int hop)
@@ -180,14 +215,28 @@ void PitchShifter::Impl::configure(int channelCount, int length, int hop)
     peakRotation.assign(b, Complex{1.0f, 0.0f});
     spacings.assign(b, 0.0f);
 
+    // Sub-blocks of a quarter interval; the history spans three eighths of a block (longer than the
+    // period of any voice, so glottal pulses do not count as onsets).
+    subBlock = std::max(1, interval / 4);
+    newSubBlocks = interval / subBlock;
+    const auto historySubBlocks = static_cast<std::size_t>(std::max(1, (3 * blockLength / 8) / subBlock));
+    fadeLength = std::max(1, subBlock / 2);
+    fade.assign(static_cast<std::size_t>(fadeLength), 0.0f);
+    for (int i = 0; i < fadeLength; ++i)
+        fade[static_cast<std::size_t>(i)] =
+            static_cast<float>(0.5 - 0.5 * std::cos(0.5 * twoPi * (i + 0.5) / fadeLength));
+
     channelStates.clear();
     channelStates.resize(static_cast<std::size_t>(std::max(1, channelCount)));
     for (auto& state : channelStates) {
         state.input.assign(n, 0.0f);
         state.output.assign(n, 0.0f);
-        state.previousSpectrum.assign(b, Complex{0.0f, 0.0f});
-        state.rotation.assign(b, Complex{1.0f, 0.0f});
-        state.nextRotation.assign(b, Complex{1.0f, 0.0f});
+        for (PhaseTrack* track : {&state.steady, &state.attack}) {
+            track->previousSpectrum.assign(b, Complex{0.0f, 0.0f});
+            track->rotation.assign(b, Complex{1.0f, 0.0f});
+            track->nextRotation.assign(b, Complex{1.0f, 0.0f});
+        }
+        state.subBlockEnergy.assign(historySubBlocks, 0.0f);
     }
     clear();
     channels = static_cast<int>(channelStates.size());
@@ -197,10 +246,16 @@ void PitchShifter::Impl::resetChannel(ChannelState& state) noexcept
 {
     std::fill(state.input.begin(), state.input.end(), 0.0f);
     std::fill(state.output.begin(), state.output.end(), 0.0f);
-    std::fill(state.previousSpectrum.begin(), state.previousSpectrum.end(), Complex{0.0f, 0.0f});
-    std::fill(state.rotation.begin(), state.rotation.end(), Complex{1.0f, 0.0f});
-    std::fill(state.nextRotation.begin(), state.nextRotation.end(), Complex{1.0f, 0.0f});
-    state.aligned = true;
+    for (PhaseTrack* track : {&state.steady, &state.attack}) {
+        std::fill(track->previousSpectrum.begin(), track->previousSpectrum.end(), Complex{0.0f, 0.0f});
+        std::fill(track->rotation.begin(), track->rotation.end(), Complex{1.0f, 0.0f});
+        std::fill(track->nextRotation.begin(), track->nextRotation.end(), Complex{1.0f, 0.0f});
+        track->aligned = true;
+    }
+    std::fill(state.subBlockEnergy.begin(), state.subBlockEnergy.end(), 0.0f);
+    state.energyPos = 0;
+    state.onsetAt = -1;
+    state.onsetBlock = -1;
 }
 
 void PitchShifter::Impl::clear() noexcept
@@ -222,35 +277,123 @@ void PitchShifter::Impl::processFrame() noexcept
 
 void PitchShifter::Impl::processChannel(ChannelState& state, float envelopeRatio, bool moveFormants) noexcept
 {
-    analyse(state);
-    const Complex* in = fft.spectrum();
-    Complex* out = fft.inverseInput();
-    const auto spectrumBytes = sizeof(Complex) * static_cast<std::size_t>(bins);
+    const int n = blockLength;
+    const int onset = detectOnset(state);
 
-    if (ratio == 1.0f && state.aligned && !moveFormants) {
+    if (ratio == 1.0f && state.steady.aligned && !moveFormants) {
         // Identity: every rotation is 1 and nothing moves, so the spectrum passes unchanged.
-        std::memcpy(out, in, spectrumBytes);
-    } else {
-        const int peakCount = findPeaks();
-        std::memset(out, 0, spectrumBytes);
-        // A silent frame (any non-zero spectrum has a peak at its maximum) leaves out silent and the
-        // rotations as they are.
-        if (peakCount > 0) {
-            const bool aligned = advancePhases(state, peakCount);
-            findRegions(peakCount);
-            if (moveFormants)
-                estimateEnvelope(peakCount);
-            placeRegions(state, peakCount, envelopeRatio, moveFormants);
-            std::swap(state.rotation, state.nextRotation);
-            state.aligned = aligned;
-        }
+        analyse(state, 0, n);
+        std::memcpy(fft.inverseInput(), fft.spectrum(), sizeof(Complex) * static_cast<std::size_t>(bins));
+        std::memcpy(state.steady.previousSpectrum.data(), fft.spectrum(),
+                    sizeof(Complex) * static_cast<std::size_t>(bins));
+        state.onsetAt = -1;
+        state.onsetBlock = -1;
+        overlapAdd(state, 0, n);
+        return;
     }
-    std::memcpy(state.previousSpectrum.data(), in, spectrumBytes);
-    overlapAdd(state);
+
+    followOnset(state, onset);
+    if (state.onsetAt < 0) {
+        analyse(state, 0, n);
+        shiftSpectrum(state.steady, envelopeRatio, moveFormants, -1);
+        overlapAdd(state, 0, n);
+        return;
+    }
+
+    // An onset lies in the window: the part before it and the part from it are shifted separately and
+    // each is added only on its own side (the part before fades out just after the onset, where it held
+    // nothing, so an unchanged frame is still reproduced exactly).
+    const int split = state.onsetAt;
+    analyse(state, 0, split);
+    shiftSpectrum(state.steady, envelopeRatio, moveFormants, -1);
+    if (!overlapAdd(state, 0, std::min(n, split + fadeLength)))
+        return;
+    analyse(state, split, n);
+    shiftSpectrum(state.attack, envelopeRatio, moveFormants, split);
+    if (!overlapAdd(state, split, n))
+        return;
+
+    state.onsetAt -= interval;
+    if (state.onsetAt <= 0) {
+        // The onset has left the window: its track carries on as the running one.
+        std::swap(state.steady, state.attack);
+        state.onsetAt = -1;
+        state.onsetBlock = -1;
+    }
 }
 
-// The windowed frame, rotated so that its centre is sample 0 of the transform, into its spectrum.
-void PitchShifter::Impl::analyse(const ChannelState& state) noexcept
+// Onset detection on the newest interval of the frame: the energy of the first difference (which weights
+// the clicks and noise bursts of hits and consonants above a voice's strong low harmonics) in sub-blocks,
+// each compared with the loudest sub-block of the history before it. Returns the frame index of the
+// earliest onset sub-block, or -1.
+int PitchShifter::Impl::detectOnset(ChannelState& state) noexcept
+{
+    const int n = blockLength;
+    const float* ring = state.input.data();
+    const auto history = static_cast<int>(state.subBlockEnergy.size());
+    int found = -1;
+    for (int j = 0; j < newSubBlocks; ++j) {
+        const int begin = n - (newSubBlocks - j) * subBlock;
+        int r = ringAfter(position, begin, n);
+        float previous = ring[ringPrevious(r, n)];
+        float energy = 0.0f;
+        for (int i = 0; i < subBlock; ++i) {
+            energy += (ring[r] - previous) * (ring[r] - previous);
+            previous = ring[r];
+            r = ringNext(r, n);
+        }
+        const float loudest = *std::max_element(state.subBlockEnergy.begin(), state.subBlockEnergy.end());
+        if (found < 0 && energy > onsetRise * loudest && energy > onsetFloor * static_cast<float>(subBlock))
+            found = begin;
+        state.subBlockEnergy[static_cast<std::size_t>(state.energyPos)] = energy;
+        state.energyPos = ringNext(state.energyPos, history);
+    }
+    return found;
+}
+
+// Where an onset found in the sub-block starting at frame index `block` starts: the first sample, searched
+// from one sub-block earlier, whose squared difference reaches onsetStartFraction of the largest in the two
+// sub-blocks from `block` (as far as the frame reaches).
+int PitchShifter::Impl::locateOnset(const ChannelState& state, int block) const noexcept
+{
+    const int n = blockLength;
+    const float* ring = state.input.data();
+    auto difference = [&](int i) {
+        const int r = ringAfter(position, i, n);
+        const float d = ring[r] - ring[ringPrevious(r, n)];
+        return d * d;
+    };
+    float largest = 0.0f;
+    for (int i = block; i < std::min(n, block + 2 * subBlock); ++i)
+        largest = std::max(largest, difference(i));
+    int at = std::max(1, block - subBlock);
+    while (at < n - 1 && difference(at) < onsetStartFraction * largest)
+        ++at;
+    return at;
+}
+
+// Starts following a newly found onset (frame index of its sub-block, or -1), or places the one being
+// followed more precisely once the rest of its attack has arrived.
+void PitchShifter::Impl::followOnset(ChannelState& state, int onset) noexcept
+{
+    // A rise within the first half block after an onset (the rest of an attack, a roll) stays with it.
+    if (onset >= 0 && state.onsetAt < blockLength / 2) {
+        if (state.onsetAt >= 0)
+            std::swap(state.steady, state.attack); // the earlier onset's track becomes the running one
+        state.onsetBlock = onset;
+        state.onsetAt = locateOnset(state, onset);
+        std::fill(state.attack.previousSpectrum.begin(), state.attack.previousSpectrum.end(), Complex{0.0f, 0.0f});
+    } else if (state.onsetAt >= 0 && state.onsetBlock + 2 * subBlock > blockLength - interval) {
+        // The onset's sub-block ended the previous frame: the attack after it is now in view.
+        state.onsetAt = locateOnset(state, state.onsetBlock);
+    }
+    if (state.onsetBlock >= 0)
+        state.onsetBlock -= interval; // frame indices of the next frame
+}
+
+// Frame indices [from, to) of the windowed frame (zeros elsewhere), rotated so that the frame's centre is
+// sample 0 of the transform, into its spectrum.
+void PitchShifter::Impl::analyse(const ChannelState& state, int from, int to) noexcept
 {
     const int n = blockLength;
     const int half = n / 2;
@@ -260,10 +403,32 @@ void PitchShifter::Impl::analyse(const ChannelState& state) noexcept
     int r = position;
     for (int i = 0; i < n; ++i) {
         const int t = i < half ? i + half : i - half;
-        frame[t] = ring[r] * window[i];
+        frame[t] = i >= from && i < to ? ring[r] * window[i] : 0.0f;
         r = ringNext(r, n);
     }
     fft.forward();
+}
+
+// The analysis spectrum shifted into the inverse transform's input along one phase track. With anchor -1
+// the regions' rotations advance from the track's previous frame; with a frame index they are set so that
+// each region's content keeps its phase at that sample.
+void PitchShifter::Impl::shiftSpectrum(PhaseTrack& track, float envelopeRatio, bool moveFormants, int anchor) noexcept
+{
+    const auto spectrumBytes = sizeof(Complex) * static_cast<std::size_t>(bins);
+    const int peakCount = findPeaks();
+    std::memset(fft.inverseInput(), 0, spectrumBytes);
+    // A silent frame (any non-zero spectrum has a peak at its maximum) leaves the output silent and the
+    // rotations as they are.
+    if (peakCount > 0) {
+        const bool aligned = advancePhases(track, peakCount, anchor);
+        findRegions(peakCount);
+        if (moveFormants)
+            estimateEnvelope(peakCount);
+        placeRegions(track, peakCount, envelopeRatio, moveFormants);
+        std::swap(track.rotation, track.nextRotation);
+        track.aligned = aligned;
+    }
+    std::memcpy(track.previousSpectrum.data(), fft.spectrum(), spectrumBytes);
 }
 
 // Power of every bin, and the peaks: above the floor, above the two bins below and not below the two
@@ -296,15 +461,18 @@ int PitchShifter::Impl::findPeaks() noexcept
 
 // Per peak: its true frequency from the phase advance since the previous frame, the whole-bin shift
 // that takes it to that frequency times the ratio, and its region's new rotation (the previous one
-// advanced by (ratio - 1) x the phase advance, or pulled back towards 1 at ratio 1). Returns whether
+// advanced by (ratio - 1) x the phase advance, or pulled back towards 1 at ratio 1; anchored at a frame
+// index: the rotation that keeps the content's phase at that sample). Returns whether
 // every new rotation is exactly 1.
-bool PitchShifter::Impl::advancePhases(const ChannelState& state, int peakCount) noexcept
+bool PitchShifter::Impl::advancePhases(const PhaseTrack& track, int peakCount, int anchor) noexcept
 {
     const int n = blockLength;
     const Complex* in = fft.spectrum();
     const double ratioMinusOne = static_cast<double>(ratio) - 1.0;
     const double binsPerRadian = static_cast<double>(n) / (twoPi * interval);
-    const Complex* previous = state.previousSpectrum.data();
+    const Complex* previous = track.previousSpectrum.data();
+    // Anchor's offset from the frame centre, to which the transform's phases refer.
+    const double anchorOffset = static_cast<double>(anchor - n / 2);
     bool aligned = true;
     for (int i = 0; i < peakCount; ++i) {
         const auto index = static_cast<std::size_t>(i);
@@ -320,8 +488,13 @@ bool PitchShifter::Impl::advancePhases(const ChannelState& state, int peakCount)
         peakTrueBin[index] = static_cast<float>(trueBin);
         peakShift[index] = static_cast<int>(std::lround(ratioMinusOne * trueBin));
 
-        Complex z = state.rotation[static_cast<std::size_t>(k)];
-        if (ratio != 1.0f) {
+        Complex z = track.rotation[static_cast<std::size_t>(k)];
+        if (anchor >= 0) {
+            // Content at `trueBin` keeps its phase at the anchor when rotated by -(ratio - 1) x its phase
+            // advance over the anchor's offset; an onset at the anchor therefore stays there.
+            const double angle = -twoPi * ratioMinusOne * trueBin * anchorOffset / n;
+            z = Complex{static_cast<float>(std::cos(angle)), static_cast<float>(std::sin(angle))};
+        } else if (ratio != 1.0f) {
             const double angle = ratioMinusOne * advance;
             z = multiply(z, Complex{static_cast<float>(std::cos(angle)), static_cast<float>(std::sin(angle))});
         } else {
@@ -406,8 +579,7 @@ int PitchShifter::Impl::estimateHalfWidth(int peakCount) noexcept
 // Moves each region by its peak's shift into the output spectrum, rotated by its region's rotation and,
 // when the formants move, scaled by desired envelope / envelope at the source bin. Records the rotation
 // of every bin's region for the next frame.
-void PitchShifter::Impl::placeRegions(ChannelState& state, int peakCount, float envelopeRatio,
-                                      bool moveFormants) noexcept
+void PitchShifter::Impl::placeRegions(PhaseTrack& track, int peakCount, float envelopeRatio, bool moveFormants) noexcept
 {
     const Complex* in = fft.spectrum();
     Complex* out = fft.inverseInput();
@@ -422,7 +594,7 @@ void PitchShifter::Impl::placeRegions(ChannelState& state, int peakCount, float 
         const int shift = peakShift[index];
         const Complex z = peakRotation[index];
         for (int k = start; k < end; ++k)
-            state.nextRotation[static_cast<std::size_t>(k)] = z;
+            track.nextRotation[static_cast<std::size_t>(k)] = z;
 
         // Output range; where a lower ratio makes neighbouring regions overlap they split it evenly.
         int low = start + shift;
@@ -452,8 +624,10 @@ void PitchShifter::Impl::placeRegions(ChannelState& state, int peakCount, float 
     }
 }
 
-// Synthesises the output spectrum and adds the windowed frame, rotated back, into the accumulator.
-void PitchShifter::Impl::overlapAdd(ChannelState& state) noexcept
+// Synthesises the output spectrum and adds frame indices [from, to) of the windowed frame, rotated back,
+// into the accumulator. A part that stops before the frame's end fades out over its last fadeLength
+// samples. Returns false when the frame was not finite and the channel was started afresh.
+bool PitchShifter::Impl::overlapAdd(ChannelState& state, int from, int to) noexcept
 {
     fft.inverse();
     const int n = blockLength;
@@ -466,17 +640,20 @@ void PitchShifter::Impl::overlapAdd(ChannelState& state) noexcept
         check += std::fabs(frame[i]);
     if (!std::isfinite(check)) {
         resetChannel(state);
-        return;
+        return false;
     }
 
     const float* synthesis = synthesisWindow.data();
+    const int fadeFrom = to < n ? to - fadeLength : n;
     float* accumulator = state.output.data();
-    int r = position;
-    for (int i = 0; i < n; ++i) {
+    int r = ringAfter(position, from, n);
+    for (int i = from; i < to; ++i) {
         const int t = i < half ? i + half : i - half;
-        accumulator[r] += frame[t] * synthesis[i];
+        const float w = i < fadeFrom ? synthesis[i] : synthesis[i] * fade[static_cast<std::size_t>(to - 1 - i)];
+        accumulator[r] += frame[t] * w;
         r = ringNext(r, n);
     }
+    return true;
 }
 
 PitchShifter::PitchShifter()

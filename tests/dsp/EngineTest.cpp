@@ -512,9 +512,10 @@ TEST(EngineModes, MetersHoldPeaksAndDecayOncePerCall)
 {
     Engine engine;
     engine.prepare(rate, 512);
-    std::vector<float> loud(1000, 0.25f);
+    // Longer than the latency, so that the shifted signal itself reaches the output.
+    std::vector<float> loud(3000, 0.25f);
     loud[500] = -12.0f;
-    render(engine, {loud, loud}, 1000, settingsFor(Mode::satanic));
+    render(engine, {loud, loud}, 3000, settingsFor(Mode::satanic));
     EXPECT_EQ(engine.inputLevel(), 8.0f) << "cleaned input is limited to 8";
     const float output = engine.outputLevel();
     EXPECT_GT(output, 0.0f);
