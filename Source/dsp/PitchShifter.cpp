@@ -164,6 +164,7 @@ struct PitchShifter::Impl {
     void analyse(const ChannelState& state, int from, int to) noexcept;
     void shiftSpectrum(PhaseTrack& track, float envelopeRatio, bool moveFormants, int anchor) noexcept;
     int findPeaks() noexcept;
+    int keepHarmonicPeaks(int peakCount) noexcept;
     bool advancePhases(const PhaseTrack& track, int peakCount, int anchor) noexcept;
     void findRegions(int peakCount) noexcept;
     void estimateEnvelope(int peakCount) noexcept;
@@ -415,7 +416,7 @@ void PitchShifter::Impl::analyse(const ChannelState& state, int from, int to) no
 void PitchShifter::Impl::shiftSpectrum(PhaseTrack& track, float envelopeRatio, bool moveFormants, int anchor) noexcept
 {
     const auto spectrumBytes = sizeof(Complex) * static_cast<std::size_t>(bins);
-    const int peakCount = findPeaks();
+    const int peakCount = keepHarmonicPeaks(findPeaks());
     std::memset(fft.inverseInput(), 0, spectrumBytes);
     // A silent frame (any non-zero spectrum has a peak at its maximum) leaves the output silent and the
     // rotations as they are.
@@ -457,6 +458,53 @@ int PitchShifter::Impl::findPeaks() noexcept
         peakBin[static_cast<std::size_t>(peakCount++)] = k;
     }
     return peakCount;
+}
+
+// With a fundamental hint that the spectrum confirms (the median distance between strong peaks lies within
+// a fifth of it), keeps only the strongest peak within any 0.7 harmonic spacings. Peaks of noise or
+// jitter between the harmonics would otherwise form regions of their own, moved by their own frequency:
+// at an octave up, those from halfway between two harmonics land exactly between the output's harmonics.
+// Merged into the harmonics' regions, they move with them instead. Returns the number of peaks kept.
+int PitchShifter::Impl::keepHarmonicPeaks(int peakCount) noexcept
+{
+    if (formantBase <= 0.0f || peakCount < 3)
+        return peakCount;
+    const float spacing = formantBase * static_cast<float>(blockLength);
+    float strongest = 0.0f;
+    for (int i = 0; i < peakCount; ++i)
+        strongest = std::max(strongest, power[static_cast<std::size_t>(peakBin[static_cast<std::size_t>(i)])]);
+    int count = 0;
+    int previous = -1;
+    for (int i = 0; i < peakCount; ++i) {
+        const int k = peakBin[static_cast<std::size_t>(i)];
+        if (power[static_cast<std::size_t>(k)] < strongest * spacingFloor)
+            continue;
+        if (previous >= 0)
+            spacings[static_cast<std::size_t>(count++)] = static_cast<float>(k - previous);
+        previous = k;
+    }
+    if (count == 0)
+        return peakCount;
+    auto middle = spacings.begin() + count / 2;
+    std::nth_element(spacings.begin(), middle, spacings.begin() + count);
+    if (!(*middle > 0.8f * spacing && *middle < 1.25f * spacing))
+        return peakCount;
+
+    const float minimumDistance = 0.7f * spacing;
+    int kept = 0;
+    for (int i = 0; i < peakCount; ++i) {
+        const int k = peakBin[static_cast<std::size_t>(i)];
+        if (kept > 0) {
+            auto& last = peakBin[static_cast<std::size_t>(kept - 1)];
+            if (static_cast<float>(k - last) < minimumDistance) {
+                if (power[static_cast<std::size_t>(k)] > power[static_cast<std::size_t>(last)])
+                    last = k;
+                continue;
+            }
+        }
+        peakBin[static_cast<std::size_t>(kept++)] = k;
+    }
+    return kept;
 }
 
 // Per peak: its true frequency from the phase advance since the previous frame, the whole-bin shift

@@ -138,10 +138,12 @@ struct Voiced {
     std::vector<float> fundamentalHz; // per sample, 0 where unvoiced
 };
 
-// A sung vowel: a pulse train at a steady 180 Hz through resonators at 700, 1200 and 2600 Hz, with a little
-// breath noise. Speech-like (speechLike true): the fundamental drifts between 112 and 188 Hz with an arc on
-// each 0.3 s syllable, the resonators move between the vowels "a", "i", "u" and "e", and a 0.15 s pause
-// ends every 1.3 s phrase.
+// A voice: a smooth glottal pulse (rising over 40 % of the period, closing over 20 %) with 1 % period
+// jitter and breath noise that swells while the glottis is open, differentiated (radiation at the lips),
+// through three resonators. Sung vowel (speechLike false): a steady 180 Hz "a" with breath noise at 0.05
+// of the peak glottal flow. Speech-like: breath noise at 0.2, the fundamental drifts between 112 and
+// 188 Hz with an arc on each 0.3 s syllable, the resonators move between the vowels "a", "i", "u" and
+// "e", and a 0.15 s pause ends every 1.3 s phrase.
 inline Voiced voicedMaterial(double sampleRate, double seconds, bool speechLike)
 {
     const double pi2 = 6.283185307179586;
@@ -150,45 +152,54 @@ inline Voiced voicedMaterial(double sampleRate, double seconds, bool speechLike)
     v.signal.assign(static_cast<std::size_t>(length), 0.0f);
     v.fundamentalHz.assign(static_cast<std::size_t>(length), 0.0f);
     const double vowels[4][3] = {{730, 1090, 2440}, {270, 2290, 3010}, {300, 870, 2240}, {530, 1840, 2480}};
-    struct Resonator {
-        double y1 = 0.0, y2 = 0.0;
-    } resonators[3];
+    const double breath = speechLike ? 0.2 : 0.05;
+    double y1[3] = {0.0, 0.0, 0.0};
+    double y2[3] = {0.0, 0.0, 0.0};
     std::uint32_t state = 777u;
+    auto white = [&state]() {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return static_cast<double>(state) / 2147483648.0 - 1.0;
+    };
     double phase = 0.0;
+    double periodScale = 1.0;
+    double previous = 0.0;
     for (int i = 0; i < length; ++i) {
         const double t = i / sampleRate;
         double f0 = 180.0;
         bool voiced = true;
-        double formants[3] = {700.0, 1200.0, 2600.0};
+        double formants[3] = {vowels[0][0], vowels[0][1], vowels[0][2]};
         if (speechLike) {
             const double syllable = 0.3;
             const double position = std::fmod(t, syllable) / syllable;
             const int index = static_cast<int>(t / syllable);
-            f0 = 150.0 + 30.0 * std::sin(pi2 * t / 2.3) + 8.0 * std::sin(3.14159 * position) * ((index % 2) ? 1 : -1);
+            f0 = 150.0 + 30.0 * std::sin(pi2 * t / 2.3) + 8.0 * std::sin(0.5 * pi2 * position) * ((index % 2) ? 1 : -1);
             voiced = std::fmod(t, 1.3) < 1.15;
             const double blend = std::min(1.0, position * 4.0);
             for (int f = 0; f < 3; ++f)
                 formants[f] = vowels[(index + 3) % 4][f] + blend * (vowels[index % 4][f] - vowels[(index + 3) % 4][f]);
         }
-        phase += f0 / sampleRate;
-        double source = 0.0;
+        phase += f0 * periodScale / sampleRate;
         if (phase >= 1.0) {
             phase -= 1.0;
-            source = voiced ? 1.0 : 0.0;
+            periodScale = 1.0 + 0.01 * white();
         }
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        source += 0.004 * (static_cast<double>(state) / 2147483648.0 - 1.0);
-        double y = source;
+        double flow = 0.0;
+        if (phase < 0.4)
+            flow = 0.5 - 0.5 * std::cos(0.5 * pi2 * phase / 0.4);
+        else if (phase < 0.6)
+            flow = std::cos(0.5 * pi2 * (phase - 0.4) / 0.4);
+        const double source = (voiced ? flow : 0.0) + breath * white() * (voiced ? 0.5 + flow : 1.0);
+        double y = source - previous;
+        previous = source;
         for (int f = 0; f < 3; ++f) {
             const double bandwidth = 80.0 + 0.05 * formants[f];
             const double r = std::exp(-0.5 * pi2 * bandwidth / sampleRate);
             const double a1 = -2.0 * r * std::cos(pi2 * formants[f] / sampleRate);
-            const double a2 = r * r;
-            const double out = (1.0 - r) * y - a1 * resonators[f].y1 - a2 * resonators[f].y2;
-            resonators[f].y2 = resonators[f].y1;
-            resonators[f].y1 = out;
+            const double out = (1.0 - r) * y - a1 * y1[f] - r * r * y2[f];
+            y2[f] = y1[f];
+            y1[f] = out;
             y = out;
         }
         v.signal[static_cast<std::size_t>(i)] = static_cast<float>(y);
