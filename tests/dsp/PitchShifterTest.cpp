@@ -735,3 +735,26 @@ TEST(PitchShifterTransients, OnsetHandlingIsBitIdenticalForAnyChunking)
     for (int chunk : {1, 7, 512, 4097})
         EXPECT_EQ(0, std::memcmp(run(chunk).data(), reference.data(), sizeof(float) * length)) << "chunk " << chunk;
 }
+
+// ---------------------------------------------------------------------------------------------------------------
+// Octave up with the formant move: nothing between the output's harmonics
+
+TEST(PitchShifterHarmonics, OctaveUpWithFormantMoveLeavesTheGapsBetweenHarmonicsClear)
+{
+    // A breathy sung vowel at 180 Hz. An octave up, the odd multiples of 180 Hz lie halfway between the
+    // output's harmonics; breath and jitter peaks between the input's harmonics must not land there.
+    const auto vowel = testing_support::voicedMaterial(48000.0, 3.0, false);
+    auto gapsDb = [&](float hintHz) {
+        const auto output = renderMono({12.0f, 1.45f, false, hintHz / 48000.0f}, vowel.signal, 2048, 128);
+        EXPECT_TRUE(allFiniteAndNormal(output.data(), output.size()));
+        return testing_support::octaveUpBetweenHarmonicsDb(output, vowel.fundamentalHz, 2048, 48000.0, 0.9);
+    };
+    const double withHint = gapsDb(180.0f);
+    const double withoutHint = gapsDb(0.0f);
+    const double octaveHighHint = gapsDb(360.0f);
+    RecordProperty("gapsDbWithHint", std::to_string(withHint));
+    RecordProperty("gapsDbWithoutHint", std::to_string(withoutHint));
+    EXPECT_LT(withHint, -38.0);
+    // A hint the spectrum contradicts (an octave too high) is not used to merge peaks, so it does no harm.
+    EXPECT_LT(octaveHighHint, withoutHint + 1.0);
+}
