@@ -37,7 +37,22 @@ std::vector<float> voice(double vibratoPhase, std::uint32_t seed)
     return out;
 }
 
-void shiftStereo(benchmark::State& state, float semitones, float factor, bool compensate, float base)
+// Adds a 2 ms noise click every `spacing` samples: onsets close enough that every frame holds one.
+void addClicks(std::vector<float>& x, int spacing)
+{
+    std::uint32_t state = 3;
+    for (std::size_t start = 0; start < x.size(); start += static_cast<std::size_t>(spacing))
+        for (std::size_t i = 0; i < 96 && start + i < x.size(); ++i) {
+            state ^= state << 13;
+            state ^= state >> 17;
+            state ^= state << 5;
+            x[start + i] +=
+                2.0f * (static_cast<float>(state) / 4294967296.0f - 0.5f) * std::exp(-static_cast<float>(i) / 48.0f);
+        }
+}
+
+void shiftStereo(benchmark::State& state, float semitones, float factor, bool compensate, float base,
+                 int clickSpacing = 0)
 {
     tolmar::PitchShifter shifter;
     shifter.configure(2, 2048, 128);
@@ -45,8 +60,12 @@ void shiftStereo(benchmark::State& state, float semitones, float factor, bool co
     shifter.setFormantFactor(factor, compensate);
     shifter.setFormantBase(base);
 
-    const std::vector<float> left = voice(0.0, 1);
-    const std::vector<float> right = voice(1.0, 2);
+    std::vector<float> left = voice(0.0, 1);
+    std::vector<float> right = voice(1.0, 2);
+    if (clickSpacing > 0) {
+        addClicks(left, clickSpacing);
+        addClicks(right, clickSpacing);
+    }
     std::vector<float> outLeft(hostBlock);
     std::vector<float> outRight(hostBlock);
     float* outputs[] = {outLeft.data(), outRight.data()};
@@ -75,17 +94,36 @@ void shiftStereo(benchmark::State& state, float semitones, float factor, bool co
 }
 
 // "Mosquito": an octave up with the formants raised further by 1.45, fundamental hint given.
-void shifterOctaveUpFormant145(benchmark::State& state) { shiftStereo(state, 12.0f, 1.45f, false, 196.0f / 48000.0f); }
+void shifterOctaveUpFormant145(benchmark::State& state)
+{
+    shiftStereo(state, 12.0f, 1.45f, false, 196.0f / 48000.0f);
+}
 // A tuned style's small correction with the formants kept in place.
-void shifterCorrectionCompensated(benchmark::State& state) { shiftStereo(state, 0.6f, 1.0f, true, 0.0f); }
+void shifterCorrectionCompensated(benchmark::State& state)
+{
+    shiftStereo(state, 0.6f, 1.0f, true, 0.0f);
+}
 // "Satanic": an octave down, formants 0.8.
-void shifterOctaveDownFormant08(benchmark::State& state) { shiftStereo(state, -12.0f, 0.8f, false, 0.0f); }
+void shifterOctaveDownFormant08(benchmark::State& state)
+{
+    shiftStereo(state, -12.0f, 0.8f, false, 0.0f);
+}
+// "Mosquito" with a click every 30 ms: the worst case of the transient handling, which shifts the parts
+// before and after an onset separately in every frame that holds one.
+void shifterOctaveUpDenseOnsets(benchmark::State& state)
+{
+    shiftStereo(state, 12.0f, 1.45f, false, 196.0f / 48000.0f, 1440);
+}
 // No shift: the identity path.
-void shifterIdentity(benchmark::State& state) { shiftStereo(state, 0.0f, 1.0f, false, 0.0f); }
+void shifterIdentity(benchmark::State& state)
+{
+    shiftStereo(state, 0.0f, 1.0f, false, 0.0f);
+}
 
 } // namespace
 
 BENCHMARK(shifterOctaveUpFormant145)->MinTime(1.0);
 BENCHMARK(shifterCorrectionCompensated)->MinTime(1.0);
 BENCHMARK(shifterOctaveDownFormant08)->MinTime(1.0);
+BENCHMARK(shifterOctaveUpDenseOnsets)->MinTime(1.0);
 BENCHMARK(shifterIdentity)->MinTime(1.0);
