@@ -165,6 +165,7 @@ struct PitchShifter::Impl {
     void shiftSpectrum(PhaseTrack& track, float envelopeRatio, bool moveFormants, int anchor) noexcept;
     int findPeaks() noexcept;
     int keepHarmonicPeaks(int peakCount) noexcept;
+    bool medianPeakSpacing(int peakCount, bool trueFrequencies, float& spacing) noexcept;
     bool advancePhases(const PhaseTrack& track, int peakCount, int anchor) noexcept;
     void findRegions(int peakCount) noexcept;
     void estimateEnvelope(int peakCount) noexcept;
@@ -460,6 +461,32 @@ int PitchShifter::Impl::findPeaks() noexcept
     return peakCount;
 }
 
+// The median distance in bins between neighbouring peaks within spacingFloor of the strongest, from their
+// true frequencies or from their bins. False when fewer than two such peaks exist.
+bool PitchShifter::Impl::medianPeakSpacing(int peakCount, bool trueFrequencies, float& spacing) noexcept
+{
+    float strongest = 0.0f;
+    for (int i = 0; i < peakCount; ++i)
+        strongest = std::max(strongest, power[static_cast<std::size_t>(peakBin[static_cast<std::size_t>(i)])]);
+    int count = 0;
+    float previous = -1.0f;
+    for (int i = 0; i < peakCount; ++i) {
+        const auto index = static_cast<std::size_t>(i);
+        if (power[static_cast<std::size_t>(peakBin[index])] < strongest * spacingFloor)
+            continue;
+        const float at = trueFrequencies ? peakTrueBin[index] : static_cast<float>(peakBin[index]);
+        if (previous >= 0.0f)
+            spacings[static_cast<std::size_t>(count++)] = at - previous;
+        previous = at;
+    }
+    if (count == 0)
+        return false;
+    auto middle = spacings.begin() + count / 2;
+    std::nth_element(spacings.begin(), middle, spacings.begin() + count);
+    spacing = *middle;
+    return true;
+}
+
 // With a fundamental hint that the spectrum confirms (the median distance between strong peaks lies within
 // a fifth of it), keeps only the strongest peak within any 0.7 harmonic spacings. Peaks of noise or
 // jitter between the harmonics would otherwise form regions of their own, moved by their own frequency:
@@ -470,24 +497,8 @@ int PitchShifter::Impl::keepHarmonicPeaks(int peakCount) noexcept
     if (formantBase <= 0.0f || peakCount < 3)
         return peakCount;
     const float spacing = formantBase * static_cast<float>(blockLength);
-    float strongest = 0.0f;
-    for (int i = 0; i < peakCount; ++i)
-        strongest = std::max(strongest, power[static_cast<std::size_t>(peakBin[static_cast<std::size_t>(i)])]);
-    int count = 0;
-    int previous = -1;
-    for (int i = 0; i < peakCount; ++i) {
-        const int k = peakBin[static_cast<std::size_t>(i)];
-        if (power[static_cast<std::size_t>(k)] < strongest * spacingFloor)
-            continue;
-        if (previous >= 0)
-            spacings[static_cast<std::size_t>(count++)] = static_cast<float>(k - previous);
-        previous = k;
-    }
-    if (count == 0)
-        return peakCount;
-    auto middle = spacings.begin() + count / 2;
-    std::nth_element(spacings.begin(), middle, spacings.begin() + count);
-    if (!(*middle > 0.8f * spacing && *middle < 1.25f * spacing))
+    float measured = 0.0f;
+    if (!medianPeakSpacing(peakCount, false, measured) || !(measured > 0.8f * spacing && measured < 1.25f * spacing))
         return peakCount;
 
     const float minimumDistance = 0.7f * spacing;
@@ -598,27 +609,8 @@ int PitchShifter::Impl::estimateHalfWidth(int peakCount) noexcept
     float spacing = 0.0f;
     if (formantBase > 0.0f) {
         spacing = formantBase * static_cast<float>(blockLength);
-    } else {
-        float strongest = 0.0f;
-        for (int i = 0; i < peakCount; ++i)
-            strongest = std::max(strongest, power[static_cast<std::size_t>(peakBin[static_cast<std::size_t>(i)])]);
-        int count = 0;
-        float previous = -1.0f;
-        for (int i = 0; i < peakCount; ++i) {
-            const auto index = static_cast<std::size_t>(i);
-            if (power[static_cast<std::size_t>(peakBin[index])] < strongest * spacingFloor)
-                continue;
-            if (previous >= 0.0f)
-                spacings[static_cast<std::size_t>(count++)] = peakTrueBin[index] - previous;
-            previous = peakTrueBin[index];
-        }
-        if (count > 0) {
-            auto middle = spacings.begin() + count / 2;
-            std::nth_element(spacings.begin(), middle, spacings.begin() + count);
-            spacing = *middle;
-        } else {
-            spacing = static_cast<float>(blockLength) / 200.0f;
-        }
+    } else if (!medianPeakSpacing(peakCount, true, spacing)) {
+        spacing = static_cast<float>(blockLength) / 200.0f;
     }
     spacing = std::clamp(spacing, 2.0f, maxSpacing);
     return std::max(1, static_cast<int>(spacing * 0.5f));

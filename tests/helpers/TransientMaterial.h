@@ -10,6 +10,15 @@
 // Shared by the shifter tests and the benchmarks.
 namespace testing_support {
 
+// Deterministic white noise in [-1, 1) (xorshift32), one value per call.
+inline double whiteNoise(std::uint32_t& state)
+{
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return static_cast<double>(state) / 2147483648.0 - 1.0;
+}
+
 struct Hits {
     std::vector<float> signal;
     std::vector<int> onsets; // first sample of each hit
@@ -25,12 +34,7 @@ inline Hits percussiveHits(double sampleRate)
     Hits hits;
     hits.signal.assign(static_cast<std::size_t>(13 * spacing), 0.0f);
     std::uint32_t state = 12345u;
-    auto white = [&state]() {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return static_cast<double>(state) / 2147483648.0 - 1.0;
-    };
+    auto white = [&state]() { return whiteNoise(state); };
     for (int hit = 0; hit < 12; ++hit) {
         const int onset = spacing / 2 + hit * spacing;
         hits.onsets.push_back(onset);
@@ -156,12 +160,7 @@ inline Voiced voicedMaterial(double sampleRate, double seconds, bool speechLike)
     double y1[3] = {0.0, 0.0, 0.0};
     double y2[3] = {0.0, 0.0, 0.0};
     std::uint32_t state = 777u;
-    auto white = [&state]() {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return static_cast<double>(state) / 2147483648.0 - 1.0;
-    };
+    auto white = [&state]() { return whiteNoise(state); };
     double phase = 0.0;
     double periodScale = 1.0;
     double previous = 0.0;
