@@ -5,7 +5,8 @@
 namespace tolmar {
 
 // Fixed-latency pitch and formant shifter: a short-time Fourier phase vocoder
-// with peak-locked phases and a spectral-envelope formant move. It makes no random
+// with peak-locked phases and a spectral-envelope formant move, which keeps
+// onsets (hits, consonants) where they are instead of spreading them ahead. It makes no random
 // choice: the same input and settings give the same output, run after run.
 //
 // The delay from input to output is exactly inputLatency() + outputLatency()
