@@ -82,6 +82,21 @@ if(NOT WIN32)
 endif()
 pkg_check_modules(TOLMAR_TEXT REQUIRED IMPORTED_TARGET GLOBAL ${TOLMAR_TEXT_MODULES})
 target_link_libraries(TolmarVez PRIVATE PkgConfig::TOLMAR_TEXT)
+if(WIN32)
+    # Static archives need their own dependencies too (libthai's libdatrie, HarfBuzz's FreeType).
+    target_link_libraries(TolmarVez PRIVATE ${TOLMAR_TEXT_STATIC_LDFLAGS})
+endif()
+
+# Debian's framework takes PNG, JPEG and zlib from the system instead of its own copies. On Linux its package
+# config links them into the plug-in; for Windows they are the cross-built static archives (zlib last).
+set(TOLMAR_IMAGE_MODULES libpng libjpeg)
+if(WIN32)
+    list(APPEND TOLMAR_IMAGE_MODULES zlib)
+endif()
+pkg_check_modules(TOLMAR_IMAGE_LIBS REQUIRED IMPORTED_TARGET GLOBAL ${TOLMAR_IMAGE_MODULES})
+if(WIN32)
+    target_link_libraries(TolmarVez PRIVATE PkgConfig::TOLMAR_IMAGE_LIBS ${TOLMAR_IMAGE_LIBS_STATIC_LDFLAGS})
+endif()
 
 add_library(tolmar_plugin_shell INTERFACE)
 target_link_libraries(tolmar_plugin_shell INTERFACE TolmarVez)

@@ -3,16 +3,30 @@
 
 # Text tables: a small host tool checks every language file and writes the constant tables into the build tree.
 # The glob is re-checked at every build, so a language file that appears later is picked up without reconfiguring.
-add_executable(tolmar_make_text_tables ${CMAKE_SOURCE_DIR}/Source/i18n/MakeTextTables.cpp)
-target_link_libraries(tolmar_make_text_tables PRIVATE tolmar_warnings)
+set(TOLMAR_TEXT_TABLE_TOOL_SOURCE ${CMAKE_SOURCE_DIR}/Source/i18n/MakeTextTables.cpp)
+if(CMAKE_CROSSCOMPILING)
+    # The tool runs on the build machine, so a cross build compiles it with the build machine's compiler.
+    find_program(TOLMAR_BUILD_MACHINE_CXX NAMES c++ g++ REQUIRED)
+    set(TOLMAR_TEXT_TABLE_TOOL ${CMAKE_BINARY_DIR}/build-machine/tolmar_make_text_tables)
+    add_custom_command(OUTPUT ${TOLMAR_TEXT_TABLE_TOOL}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/build-machine
+        COMMAND ${TOLMAR_BUILD_MACHINE_CXX} -std=c++17 -O2 ${TOLMAR_TEXT_TABLE_TOOL_SOURCE} -o ${TOLMAR_TEXT_TABLE_TOOL}
+        DEPENDS ${TOLMAR_TEXT_TABLE_TOOL_SOURCE}
+        COMMENT "Compiling the text table tool for the build machine"
+        VERBATIM)
+else()
+    add_executable(tolmar_make_text_tables ${TOLMAR_TEXT_TABLE_TOOL_SOURCE})
+    target_link_libraries(tolmar_make_text_tables PRIVATE tolmar_warnings)
+    set(TOLMAR_TEXT_TABLE_TOOL tolmar_make_text_tables)
+endif()
 
 set(TOLMAR_LANGUAGE_DIR ${CMAKE_SOURCE_DIR}/Source/i18n/languages)
 file(GLOB TOLMAR_LANGUAGE_FILES CONFIGURE_DEPENDS ${TOLMAR_LANGUAGE_DIR}/*.txt)
 set(TOLMAR_TEXT_TABLES ${CMAKE_BINARY_DIR}/generated/i18n/LanguageTexts.cpp)
 add_custom_command(OUTPUT ${TOLMAR_TEXT_TABLES}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/generated/i18n
-    COMMAND tolmar_make_text_tables ${TOLMAR_LANGUAGE_DIR} ${TOLMAR_TEXT_TABLES}
-    DEPENDS tolmar_make_text_tables ${TOLMAR_LANGUAGE_FILES}
+    COMMAND ${TOLMAR_TEXT_TABLE_TOOL} ${TOLMAR_LANGUAGE_DIR} ${TOLMAR_TEXT_TABLES}
+    DEPENDS ${TOLMAR_TEXT_TABLE_TOOL} ${TOLMAR_LANGUAGE_FILES}
     COMMENT "Checking the language files and generating the interface text tables"
     VERBATIM)
 target_sources(TolmarVez PRIVATE ${TOLMAR_TEXT_TABLES})

@@ -27,6 +27,6 @@ target_include_directories(tolmar_vst3_host PUBLIC ${JUCE_MODULES_DIR}
 target_link_libraries(tolmar_vst3_host
     PRIVATE juce::juce_audio_processors juce::juce_gui_extra juce::juce_recommended_config_flags
     PUBLIC tolmar_sanitizers)
-# Debian's framework takes PNG and JPEG from the system; the private link above does not pass them on.
-pkg_check_modules(TOLMAR_IMAGE_LIBS REQUIRED IMPORTED_TARGET libpng libjpeg)
+# Debian's framework takes PNG and JPEG from the system (Plugin.cmake finds them); the private link above does
+# not pass them on.
 target_link_libraries(tolmar_vst3_host PUBLIC PkgConfig::TOLMAR_IMAGE_LIBS)

@@ -3,7 +3,8 @@
 #include <cstdlib>
 #include <new>
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(_WIN32)
+// Sanitizers keep their own interceptors; Windows' C runtime has no __libc_* entry points to forward to.
 #define TOLMAR_HOOK_MALLOC 0
 #else
 #define TOLMAR_HOOK_MALLOC 1
@@ -37,8 +38,13 @@ void* countedAllocate(std::size_t size, std::size_t alignment)
     void* memory = nullptr;
     if (alignment <= alignof(std::max_align_t))
         memory = std::malloc(size);
+#ifdef _WIN32
+    else
+        memory = _aligned_malloc(size, alignment);
+#else
     else if (posix_memalign(&memory, alignment, size) != 0)
         memory = nullptr;
+#endif
     return memory;
 #endif
 }
@@ -80,10 +86,22 @@ void operator delete(void* memory) noexcept { std::free(memory); }
 void operator delete[](void* memory) noexcept { std::free(memory); }
 void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
-void operator delete(void* memory, std::align_val_t) noexcept { std::free(memory); }
-void operator delete[](void* memory, std::align_val_t) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t, std::align_val_t) noexcept { std::free(memory); }
-void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept { std::free(memory); }
+
+// Over-aligned blocks come from _aligned_malloc on Windows and must go back to _aligned_free.
+namespace {
+void freeAligned(void* memory) noexcept
+{
+#ifdef _WIN32
+    _aligned_free(memory);
+#else
+    std::free(memory);
+#endif
+}
+} // namespace
+void operator delete(void* memory, std::align_val_t) noexcept { freeAligned(memory); }
+void operator delete[](void* memory, std::align_val_t) noexcept { freeAligned(memory); }
+void operator delete(void* memory, std::size_t, std::align_val_t) noexcept { freeAligned(memory); }
+void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept { freeAligned(memory); }
 
 #if TOLMAR_HOOK_MALLOC
 // The C allocation functions are counted too (FFT libraries and C code allocate through them).

@@ -1,6 +1,8 @@
 #include "LockCounter.h"
 
-#if defined(__SANITIZE_THREAD__)
+#if defined(__SANITIZE_THREAD__) || defined(_WIN32)
+// ThreadSanitizer's interceptors must stay in place; on Windows the framework locks through Win32
+// critical sections, which cannot be wrapped from inside the program.
 #define TOLMAR_WRAP_LOCKS 0
 #elif defined(__has_feature)
 #if __has_feature(thread_sanitizer)

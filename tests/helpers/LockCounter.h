@@ -17,8 +17,8 @@ public:
 
     std::size_t locks() const;
 
-    // False in ThreadSanitizer builds, whose own interceptors of these functions must stay in place;
-    // locks() then reads 0.
+    // False in ThreadSanitizer builds, whose own interceptors of these functions must stay in place, and on
+    // Windows, where the framework locks through Win32 critical sections; locks() then reads 0.
     static bool isCounting();
 
 private:

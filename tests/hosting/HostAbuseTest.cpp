@@ -18,7 +18,6 @@
 
 namespace {
 
-const juce::File bundle = hosting::bundle();
 using hosting::layoutOf;
 using hosting::pumpMessages;
 
@@ -37,7 +36,7 @@ struct Loader {
     {
         formats.addFormat(new juce::VST3PluginFormat());
         juce::OwnedArray<juce::PluginDescription> found;
-        formats.getFormat(0)->findAllTypesForFile(found, bundle.getFullPathName());
+        formats.getFormat(0)->findAllTypesForFile(found, hosting::pluginFile().getFullPathName());
         if (found.size() == 1)
             description = *found[0];
     }

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
+#ifndef _WIN32
+#include <dlfcn.h> // the X11 atom set-up below
+#endif
 
 #include <cmath>
 #include <cstring>
@@ -21,11 +23,6 @@ const juce::File bundle = hosting::bundle();
 using hosting::layoutOf;
 using hosting::pumpMessages;
 
-juce::File bundleLibrary()
-{
-    return bundle.getChildFile("Contents").getChildFile("x86_64-linux").getChildFile("Tolmar Vez.so");
-}
-
 
 class HostedPlugin : public testing::Test {
 protected:
@@ -34,7 +31,7 @@ protected:
         ASSERT_TRUE(bundle.isDirectory()) << bundle.getFullPathName();
         formats.addFormat(new juce::VST3PluginFormat());
         juce::OwnedArray<juce::PluginDescription> found;
-        formats.getFormat(0)->findAllTypesForFile(found, bundle.getFullPathName());
+        formats.getFormat(0)->findAllTypesForFile(found, hosting::pluginFile().getFullPathName());
         ASSERT_EQ(found.size(), 1);
         description = *found[0];
         juce::String error;
@@ -57,18 +54,29 @@ protected:
 
 TEST(Vst3Factory, ExportsTheAudioModuleAndControllerClassesWithTheirIdentifiers)
 {
-    void* module = dlopen(bundleLibrary().getFullPathName().toRawUTF8(), RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(module, nullptr) << dlerror();
-    using ModuleEntry = bool (*)(void*);
+    const hosting::LoadedModule module(hosting::moduleBinary());
+    ASSERT_TRUE(module.isOpen()) << module.failure();
     using ModuleExit = bool (*)();
     using GetFactory = Steinberg::IPluginFactory* (*)();
-    auto entry = reinterpret_cast<ModuleEntry>(dlsym(module, "ModuleEntry"));
-    auto exitModule = reinterpret_cast<ModuleExit>(dlsym(module, "ModuleExit"));
-    auto getFactory = reinterpret_cast<GetFactory>(dlsym(module, "GetPluginFactory"));
+    // The VST3 module entry points: InitDll/ExitDll on Windows, ModuleEntry/ModuleExit on Linux.
+#ifdef _WIN32
+    using ModuleEntry = bool (*)();
+    auto entry = module.find<ModuleEntry>("InitDll");
+    auto exitModule = module.find<ModuleExit>("ExitDll");
+#else
+    using ModuleEntry = bool (*)(void*);
+    auto entry = module.find<ModuleEntry>("ModuleEntry");
+    auto exitModule = module.find<ModuleExit>("ModuleExit");
+#endif
+    auto getFactory = module.find<GetFactory>("GetPluginFactory");
     ASSERT_NE(entry, nullptr);
     ASSERT_NE(exitModule, nullptr);
     ASSERT_NE(getFactory, nullptr);
-    ASSERT_TRUE(entry(module));
+#ifdef _WIN32
+    ASSERT_TRUE(entry());
+#else
+    ASSERT_TRUE(entry(module.nativeHandle()));
+#endif
 
     Steinberg::IPluginFactory* factory = getFactory();
     ASSERT_NE(factory, nullptr);
@@ -100,7 +108,6 @@ TEST(Vst3Factory, ExportsTheAudioModuleAndControllerClassesWithTheirIdentifiers)
     }
     factory->release();
     exitModule();
-    dlclose(module);
 }
 
 TEST_F(HostedPlugin, ShowsItsIdentityMidiTailAndSingleProgram)
@@ -357,9 +364,12 @@ TEST_F(HostedPlugin, StateSurvivesTheHostsSaveAndReload)
 // and never creates, and setting a window property with a missing atom fails with BadAtom. A desktop always has
 // them; create them before either copy of the framework (ours and the plug-in's) opens its display, so a window
 // opens as it would there. The connection stays open: a bare server resets, forgetting its atoms, when its last
-// client leaves. Returns false without a display.
+// client leaves. Returns false without a display. Windows has no such step.
 bool internWindowManagerAtoms()
 {
+#ifdef _WIN32
+    return true;
+#else
     void* x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
     if (x11 == nullptr)
         return false;
@@ -380,6 +390,7 @@ bool internWindowManagerAtoms()
                              "_KDE_NET_WM_WINDOW_TYPE_OVERRIDE"})
         internAtom(display, name, 0);
     return true;
+#endif
 }
 
 const bool windowManagerAtomsReady = internWindowManagerAtoms();

@@ -19,8 +19,12 @@ add_executable(tolmar_hosting_tests
     ${CMAKE_CURRENT_SOURCE_DIR}/hosting/HostAbuseTest.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/helpers/JuceTestMain.cpp
 )
+# Cross-built test programs run under Wine, which shows the build machine's root folder as drive Z:.
+if(WIN32 AND CMAKE_CROSSCOMPILING)
+    set(TOLMAR_BUILD_MACHINE_ROOT "Z:")
+endif()
 target_compile_definitions(tolmar_hosting_tests PRIVATE
-    TOLMAR_VST3_BUNDLE="$<TARGET_FILE_DIR:TolmarVez_VST3>/../.."
+    TOLMAR_VST3_BUNDLE="${TOLMAR_BUILD_MACHINE_ROOT}$<TARGET_FILE_DIR:TolmarVez_VST3>/../.."
     TOLMAR_WEBSITE="${TOLMAR_WEBSITE}")
 target_include_directories(tolmar_hosting_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/helpers)
 target_link_libraries(tolmar_hosting_tests PRIVATE tolmar_vst3_host GTest::gtest)

@@ -6,12 +6,33 @@
 
 namespace {
 
+// Where the installation instructions put the bundle.
 juce::String defaultBundle()
 {
+#ifdef _WIN32
+    return juce::File::getSpecialLocation(juce::File::globalApplicationsDirectory)
+        .getChildFile("Common Files")
+        .getChildFile("VST3")
+        .getChildFile("Tolmar Vez.vst3")
+        .getFullPathName();
+#else
     return juce::File::getSpecialLocation(juce::File::userHomeDirectory)
         .getChildFile(".vst3")
         .getChildFile("Tolmar Vez.vst3")
         .getFullPathName();
+#endif
+}
+
+// On Windows this framework version loads a bundle only through the module binary inside it.
+juce::String pluginFileOf(const juce::String& bundlePath)
+{
+#ifdef _WIN32
+    const juce::File bundle(bundlePath);
+    if (bundle.isDirectory())
+        return bundle.getChildFile("Contents").getChildFile("x86_64-win").getChildFile(bundle.getFileName())
+            .getFullPathName();
+#endif
+    return bundlePath;
 }
 
 void printBuses(juce::AudioPluginInstance& plugin, bool isInput)
@@ -32,7 +53,7 @@ int inspect(const juce::String& bundlePath)
     juce::AudioPluginFormatManager formats;
     formats.addFormat(new juce::VST3PluginFormat());
     juce::OwnedArray<juce::PluginDescription> found;
-    formats.getFormat(0)->findAllTypesForFile(found, bundlePath);
+    formats.getFormat(0)->findAllTypesForFile(found, pluginFileOf(bundlePath));
     if (found.isEmpty()) {
         std::cerr << "tolmar-hostinfo: " << bundlePath << " holds no VST3 plug-in a host can load\n";
         return 1;

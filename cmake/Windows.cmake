@@ -1,0 +1,31 @@
+# Windows build settings (MinGW-w64 cross build, see cmake/toolchains/). Included before any target exists.
+if(NOT MINGW)
+    message(FATAL_ERROR "The Windows build supports MinGW-w64 only (cmake/toolchains/mingw-w64-x86_64.cmake)")
+endif()
+
+# The C++ runtime, libgcc and winpthread are linked in, so the module and the programs import only DLLs
+# that every Windows 10/11 has.
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+# Cross-built test programs run under Wine, so ctest works on the build machine.
+if(CMAKE_CROSSCOMPILING)
+    find_program(TOLMAR_WINE NAMES wine wine64)
+    if(TOLMAR_WINE)
+        set(CMAKE_CROSSCOMPILING_EMULATOR ${TOLMAR_WINE})
+    endif()
+endif()
+
+# Debian's framework package config lives on the build machine, outside the cross toolchain's find root.
+if(NOT JUCE_DIR)
+    file(GLOB TOLMAR_JUCE_CONFIG_DIRS /usr/lib/*/cmake/JUCE-7.0.5)
+    list(GET TOLMAR_JUCE_CONFIG_DIRS 0 TOLMAR_JUCE_CONFIG_DIR)
+    set(JUCE_DIR ${TOLMAR_JUCE_CONFIG_DIR} CACHE PATH "Folder of the framework's CMake package config")
+endif()
+
+# GoogleTest has no MinGW binaries in Debian; its source ships with libgtest-dev and compiles here (its own
+# CMake names the targets GTest::gtest and GTest::gtest_main).
+function(tolmar_add_googletest)
+    set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+endfunction()
