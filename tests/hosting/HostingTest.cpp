@@ -1,5 +1,6 @@
 // Loads the built "Tolmar Vez.vst3" bundle the way a DAW does and checks what a host sees of it.
 #include "HostedBundle.h"
+#include "Signals.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
@@ -11,6 +12,7 @@
 #include <dlfcn.h> // the X11 atom set-up below
 #endif
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -338,6 +340,77 @@ TEST_F(HostedPlugin, AfterALoadEveryParameterReportsExactlyTheLoadedValue)
             EXPECT_NEAR(parameters[i]->getValue(), saved[static_cast<std::size_t>(i)], 1e-6)
                 << parameters[i]->getName(100);
     }
+}
+
+namespace {
+
+// Fundamental of a steady tone by the YIN method (de Cheveigné and Kawahara): the first lag between 1 ms and 10 ms
+// whose cumulative-mean-normalised difference dips below 0.1, taken at the bottom of that dip and refined by a
+// parabola. A tone an octave too low shows its true period, not half of it, so the estimate cannot mistake the
+// input's own second harmonic for the shifted fundamental. Returns 0 when nothing is periodic.
+double fundamentalHz(const float* samples, int count, double rate)
+{
+    const int minLag = static_cast<int>(rate / 1000.0);
+    const int maxLag = static_cast<int>(rate / 100.0);
+    const int window = count - maxLag - 2;
+    std::vector<double> normalised(static_cast<std::size_t>(maxLag + 2), 1.0);
+    double runningSum = 0.0;
+    for (int lag = 1; lag <= maxLag + 1; ++lag) {
+        double difference = 0.0;
+        for (int i = 0; i < window; ++i) {
+            const double step = static_cast<double>(samples[i]) - samples[i + lag];
+            difference += step * step;
+        }
+        runningSum += difference;
+        normalised[static_cast<std::size_t>(lag)] = runningSum > 0.0 ? difference * lag / runningSum : 1.0;
+    }
+    const auto at = [&](int lag) { return normalised[static_cast<std::size_t>(lag)]; };
+    for (int lag = minLag; lag <= maxLag; ++lag) {
+        if (at(lag) >= 0.1)
+            continue;
+        while (lag < maxLag && at(lag + 1) < at(lag))
+            ++lag;
+        const double curvature = at(lag - 1) - 2.0 * at(lag) + at(lag + 1);
+        const double offset = curvature > 0.0 ? 0.5 * (at(lag - 1) - at(lag + 1)) / curvature : 0.0;
+        return rate / (lag + offset);
+    }
+    return 0.0;
+}
+
+double centsBetween(double frequencyHz, double referenceHz) { return 1200.0 * std::log2(frequencyHz / referenceHz); }
+
+} // namespace
+
+TEST_F(HostedPlugin, MosquitoLiftsASungToneByAnOctave)
+{
+    constexpr double rate = 48000.0;
+    plugin->setRateAndBufferSizeDetails(rate, 512);
+    plugin->prepareToPlay(rate, 512);
+    auto* effect = plugin->getParameters()[0];
+    effect->setValueNotifyingHost(0.0f);
+    ASSERT_EQ(effect->getCurrentValueAsText(), "Mosquito");
+    pumpMessages();
+
+    const int blocks = 190;
+    const int total = blocks * 512;
+    const std::vector<float> input = testing_support::harmonicTone(220.0, rate, total, 0.3f);
+    std::vector<float> output(static_cast<std::size_t>(total));
+    juce::AudioBuffer<float> buffer(std::max(plugin->getTotalNumInputChannels(), plugin->getTotalNumOutputChannels()),
+                                    512);
+    juce::MidiBuffer midi;
+    for (int block = 0; block < blocks; ++block) {
+        buffer.clear();
+        for (int channel = 0; channel < 2; ++channel)
+            buffer.copyFrom(channel, 0, input.data() + block * 512, 512);
+        plugin->processBlock(buffer, midi);
+        std::copy(buffer.getReadPointer(0), buffer.getReadPointer(0) + 512, output.data() + block * 512);
+    }
+
+    const int analysed = 16384;
+    EXPECT_NEAR(centsBetween(fundamentalHz(input.data(), analysed, rate), 220.0), 0.0, 1.0) << "the estimate itself";
+    const double lifted = fundamentalHz(output.data() + total - analysed, analysed, rate);
+    ASSERT_GT(lifted, 0.0) << "no steady pitch in the output";
+    EXPECT_NEAR(centsBetween(lifted, 440.0), 0.0, 10.0) << lifted << " Hz";
 }
 
 TEST_F(HostedPlugin, StateSurvivesTheHostsSaveAndReload)
