@@ -7,6 +7,9 @@ endif()
 # that every Windows 10/11 has.
 add_link_options(-static -static-libgcc -static-libstdc++)
 
+# MinGW's math.h declares M_PI and friends in strict C++17 only when asked.
+add_compile_definitions(_USE_MATH_DEFINES)
+
 # Cross-built test programs run under Wine, so ctest works on the build machine.
 if(CMAKE_CROSSCOMPILING)
     find_program(TOLMAR_WINE NAMES wine wine64)
