@@ -1,8 +1,17 @@
-# The VST3 plug-in: the shell and editor over the core, built on Debian's JUCE 7.0.5.
+# The plug-in formats (VST3, LV2) and the standalone app: one shell and editor over the core, built on
+# Debian's JUCE 7.0.5. Every format wrapper compiles framework code of its own, so builds that only need the
+# VST3 (the sanitizer builds) leave the others out with -DTOLMAR_PLUGIN_FORMATS=VST3.
 find_package(JUCE 7.0.5 CONFIG REQUIRED)
 
-# The product web page: the factory's URL field and the editor's website button.
+set(TOLMAR_PLUGIN_FORMATS "VST3;LV2;Standalone" CACHE STRING "Formats to build: VST3 and any of LV2, Standalone")
+if(NOT "VST3" IN_LIST TOLMAR_PLUGIN_FORMATS)
+    message(FATAL_ERROR "TOLMAR_PLUGIN_FORMATS must include VST3: the hosting tests and tolmar-hostinfo load it")
+endif()
+
+# The product web page: the factory's URL field and the editor's website button. The LV2 URI lives below it
+# and never changes, since hosts store it in their projects.
 set(TOLMAR_WEBSITE "https://orvane.company/tolmar-vez")
+set(TOLMAR_LV2_URI "${TOLMAR_WEBSITE}/lv2" CACHE INTERNAL "The LV2 plug-in URI, also read by scripts/install")
 
 juce_add_plugin(TolmarVez
     PRODUCT_NAME "Tolmar Vez"
@@ -12,7 +21,8 @@ juce_add_plugin(TolmarVez
     VERSION ${PROJECT_VERSION}
     PLUGIN_MANUFACTURER_CODE Orvn
     PLUGIN_CODE Tlmv
-    FORMATS VST3
+    FORMATS ${TOLMAR_PLUGIN_FORMATS}
+    LV2URI "${TOLMAR_LV2_URI}"
     IS_SYNTH FALSE
     NEEDS_MIDI_INPUT FALSE
     NEEDS_MIDI_OUTPUT FALSE
@@ -32,6 +42,7 @@ set(TOLMAR_PLUGIN_SOURCES
     Source/text/ReadOnlyText.cpp
     Source/i18n/LanguageNames.cpp
     Source/i18n/LanguageTables.cpp
+    Source/standalone/StandaloneInputs.cpp
 )
 # The text layer's one platform part: where the installed fonts are and in what order to try them.
 if(WIN32)
@@ -58,6 +69,31 @@ target_compile_definitions(TolmarVez PUBLIC
     JUCE_VST3_CAN_REPLACE_VST2=0
     JUCE_STRICT_REFCOUNTEDPOINTER=1
     TOLMAR_WEBSITE="${TOLMAR_WEBSITE}")
+
+# Debian's framework defines the LV2 URI as the product name when a wrapper source has not seen it yet, and its LV2
+# wrapper reads the generated definition only after that: the wrapper source gets the URI on its command line.
+if("LV2" IN_LIST TOLMAR_PLUGIN_FORMATS)
+    set_source_files_properties(${JUCE_MODULES_DIR}/juce_audio_plugin_client/juce_audio_plugin_client_LV2.cpp
+        TARGET_DIRECTORY TolmarVez PROPERTIES COMPILE_DEFINITIONS "JucePlugin_LV2URI=\"${TOLMAR_LV2_URI}\"")
+endif()
+
+# The LV2 binary carries the product name like the VST3's, without the library prefix. The Turtle data that the
+# framework's helper writes after linking gets its corrections right after it.
+if("LV2" IN_LIST TOLMAR_PLUGIN_FORMATS)
+    set_target_properties(TolmarVez_LV2 PROPERTIES PREFIX "")
+    add_custom_command(TARGET TolmarVez_LV2 POST_BUILD
+        COMMAND ${CMAKE_COMMAND} "-DBUNDLE=$<TARGET_FILE_DIR:TolmarVez_LV2>"
+            -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/Lv2TurtleFixes.cmake
+        VERBATIM)
+    set_property(TARGET TolmarVez_LV2 APPEND PROPERTY LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/Lv2TurtleFixes.cmake)
+endif()
+
+# The standalone app talks to ALSA and JACK. JACK's library is opened at run time when present; the switch only
+# matters to the audio-device module, so only that source carries it and nothing else is compiled again for it.
+if("Standalone" IN_LIST TOLMAR_PLUGIN_FORMATS)
+    set_source_files_properties(${JUCE_MODULES_DIR}/juce_audio_devices/juce_audio_devices.cpp
+        TARGET_DIRECTORY TolmarVez PROPERTIES COMPILE_DEFINITIONS JUCE_JACK=1)
+endif()
 
 # The framework's modules compile once, into this target: they are linked privately, so the targets built
 # on the shell (tests, renderer, benchmarks) do not compile the modules' sources again. Those link

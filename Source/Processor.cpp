@@ -4,6 +4,7 @@
 #include "SavedState.h"
 
 #include "i18n/LanguageNames.h"
+#include "standalone/StandaloneInputs.h"
 
 #include <algorithm>
 #include <cmath>
@@ -254,4 +255,10 @@ bool TolmarProcessor::isBusesLayoutSupported(const BusesLayout& layouts) const
            || sideChain == juce::AudioChannelSet::stereo();
 }
 
-juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter() { return new TolmarProcessor(); }
+juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()
+{
+    // The standalone app takes the beat from a second input pair of the audio device.
+    if (juce::PluginHostType::getPluginLoadedAs() == juce::AudioProcessor::wrapperType_Standalone)
+        return new StandaloneInputs(std::make_unique<TolmarProcessor>());
+    return new TolmarProcessor();
+}

@@ -21,6 +21,10 @@ set(TOLMAR_VST3_HOST_DEFINITIONS
     JUCE_MODULE_AVAILABLE_juce_graphics=1
     JUCE_MODULE_AVAILABLE_juce_gui_basics=1
     JUCE_MODULE_AVAILABLE_juce_gui_extra=1)
+# The same host loads the LV2 bundle, so the two formats' renders can be compared in one process.
+if("LV2" IN_LIST TOLMAR_PLUGIN_FORMATS)
+    list(APPEND TOLMAR_VST3_HOST_DEFINITIONS JUCE_PLUGINHOST_LV2=1)
+endif()
 target_compile_definitions(tolmar_vst3_host PUBLIC ${TOLMAR_VST3_HOST_DEFINITIONS})
 target_include_directories(tolmar_vst3_host PUBLIC ${JUCE_MODULES_DIR}
     ${JUCE_MODULES_DIR}/juce_audio_processors/format_types/VST3_SDK)
