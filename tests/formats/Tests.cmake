@@ -1,5 +1,5 @@
 # The formats beside the VST3, each checked the way its users meet it: the LV2 bundle through LV2 hosts and Debian's
-# LV2 data validator, and the standalone app in a window.
+# LV2 data validator, the standalone app in a window, and the Debian package installed into a throw-away root.
 if("LV2" IN_LIST TOLMAR_PLUGIN_FORMATS)
     add_executable(tolmar_lv2_hosting_tests
         ${CMAKE_CURRENT_LIST_DIR}/Lv2HostingTest.cpp
@@ -24,6 +24,12 @@ if("Standalone" IN_LIST TOLMAR_PLUGIN_FORMATS)
     add_test(NAME Standalone.StartsShowsItsWindowAndQuitsCleanly
         COMMAND ${CMAKE_CURRENT_LIST_DIR}/standalone.sh "$<TARGET_FILE:TolmarVez_Standalone>")
     set_tests_properties(Standalone.StartsShowsItsWindowAndQuitsCleanly PROPERTIES LABELS formats)
+endif()
+
+if("LV2" IN_LIST TOLMAR_PLUGIN_FORMATS AND "Standalone" IN_LIST TOLMAR_PLUGIN_FORMATS)
+    add_test(NAME DebianPackage.InstallsWhereHostsLookAndPassesLintian
+        COMMAND ${CMAKE_CURRENT_LIST_DIR}/package.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR} "${TOLMAR_LV2_URI}")
+    set_tests_properties(DebianPackage.InstallsWhereHostsLookAndPassesLintian PROPERTIES LABELS formats)
 endif()
 
 # The standalone app's processor around the plug-in's, tested without a device.
