@@ -3,7 +3,13 @@
 # VST3 (the sanitizer builds) leave the others out with -DTOLMAR_PLUGIN_FORMATS=VST3.
 find_package(JUCE 7.0.5 CONFIG REQUIRED)
 
-set(TOLMAR_PLUGIN_FORMATS "VST3;LV2;Standalone" CACHE STRING "Formats to build: VST3 and any of LV2, Standalone")
+# The Windows build ships the VST3 only.
+if(WIN32)
+    set(TOLMAR_DEFAULT_FORMATS "VST3")
+else()
+    set(TOLMAR_DEFAULT_FORMATS "VST3;LV2;Standalone")
+endif()
+set(TOLMAR_PLUGIN_FORMATS "${TOLMAR_DEFAULT_FORMATS}" CACHE STRING "Formats to build: VST3 and any of LV2, Standalone")
 if(NOT "VST3" IN_LIST TOLMAR_PLUGIN_FORMATS)
     message(FATAL_ERROR "TOLMAR_PLUGIN_FORMATS must include VST3: the hosting tests and tolmar-hostinfo load it")
 endif()

@@ -21,6 +21,15 @@ if("LV2" IN_LIST TOLMAR_PLUGIN_FORMATS)
 endif()
 
 if("Standalone" IN_LIST TOLMAR_PLUGIN_FORMATS)
+    # The standalone app's processor around the plug-in's, tested without a device.
+    add_executable(tolmar_standalone_tests
+        ${CMAKE_CURRENT_LIST_DIR}/StandaloneInputsTest.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/helpers/JuceTestMain.cpp
+    )
+    target_link_libraries(tolmar_standalone_tests PRIVATE tolmar_plugin_shell tolmar_test_helpers GTest::gtest
+        tolmar_warnings)
+    gtest_discover_tests(tolmar_standalone_tests DISCOVERY_TIMEOUT 120 PROPERTIES LABELS "formats;plugin")
+
     add_test(NAME Standalone.StartsShowsItsWindowAndQuitsCleanly
         COMMAND ${CMAKE_CURRENT_LIST_DIR}/standalone.sh "$<TARGET_FILE:TolmarVez_Standalone>")
     set_tests_properties(Standalone.StartsShowsItsWindowAndQuitsCleanly PROPERTIES LABELS formats)
@@ -32,10 +41,3 @@ if("LV2" IN_LIST TOLMAR_PLUGIN_FORMATS AND "Standalone" IN_LIST TOLMAR_PLUGIN_FO
     set_tests_properties(DebianPackage.InstallsWhereHostsLookAndPassesLintian PROPERTIES LABELS formats)
 endif()
 
-# The standalone app's processor around the plug-in's, tested without a device.
-add_executable(tolmar_standalone_tests
-    ${CMAKE_CURRENT_LIST_DIR}/StandaloneInputsTest.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/helpers/JuceTestMain.cpp
-)
-target_link_libraries(tolmar_standalone_tests PRIVATE tolmar_plugin_shell tolmar_test_helpers GTest::gtest tolmar_warnings)
-gtest_discover_tests(tolmar_standalone_tests DISCOVERY_TIMEOUT 120 PROPERTIES LABELS "formats;plugin")
