@@ -39,6 +39,7 @@ juce_add_plugin(TolmarVez
 
 set(TOLMAR_PLUGIN_SOURCES
     Source/Processor.cpp
+    Source/plugin/Parameters.cpp
     Source/SavedState.cpp
     Source/Editor.cpp
     Source/TolmarLook.cpp

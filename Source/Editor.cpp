@@ -46,16 +46,17 @@ TolmarEditor::TolmarEditor(TolmarProcessor& owner)
       brandImage(juce::ImageCache::getFromMemory(TolmarArt::brand_png, TolmarArt::brand_pngSize)),
       badgeImage(juce::ImageCache::getFromMemory(TolmarArt::approved_png, TolmarArt::approved_pngSize))
 {
+    namespace ids = tolmar::parameterIds;
     auto& parameters = processor.parameters;
     // The boxes are still empty: the attachments select nothing yet; the boxes are synchronised below.
-    rootAttachment = std::make_unique<juce::AudioProcessorValueTreeState::ComboBoxAttachment>(parameters, "root",
-                                                                                               rootBox);
+    rootAttachment =
+        std::make_unique<juce::AudioProcessorValueTreeState::ComboBoxAttachment>(parameters, ids::root, rootBox);
     languageAttachment = std::make_unique<juce::AudioProcessorValueTreeState::ComboBoxAttachment>(
-        parameters, "language", languageBox);
+        parameters, ids::language, languageBox);
     sourceAttachment = std::make_unique<juce::AudioProcessorValueTreeState::ComboBoxAttachment>(
-        parameters, "tuningSource", sourceBox);
-    bypassAttachment = std::make_unique<juce::AudioProcessorValueTreeState::ButtonAttachment>(parameters, "bypass",
-                                                                                               hearOriginalButton);
+        parameters, ids::tuningSource, sourceBox);
+    bypassAttachment = std::make_unique<juce::AudioProcessorValueTreeState::ButtonAttachment>(parameters, ids::bypass,
+                                                                                              hearOriginalButton);
 
     shownMode = -1;
     languageIndex = -1;
@@ -71,7 +72,8 @@ TolmarEditor::TolmarEditor(TolmarProcessor& owner)
                            text("Reggaetón"), "Ultra editado", "Master Tolmar"},
                           1);
     sourceBox.addItemList({"Manual", "Beat"}, 1);
-    rootBox.addItemList({"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"}, 1);
+    for (std::size_t i = 0; i < tolmar::noteNames.size(); ++i)
+        rootBox.addItem(tolmar::noteNames[i], static_cast<int>(i) + 1);
     for (int i = 0; i < tolmar::languageCount; ++i)
         languageBox.addItem(text(tolmar::languageName(i)), i + 1);
     effectBox.setSelectedId(1, juce::dontSendNotification);
@@ -81,7 +83,7 @@ TolmarEditor::TolmarEditor(TolmarProcessor& owner)
     hearOriginalButton.setClickingTogglesState(true);
     websiteButton.onClick = [this] { urlLauncher(juce::URL(TOLMAR_WEBSITE)); };
     effectBox.onChange = [this] {
-        writeEffectParameters(effectBox.getSelectedItemIndex());
+        processor.selectMode(static_cast<tolmar::Mode>(std::clamp(effectBox.getSelectedItemIndex(), 0, 7)));
         refreshText();
     };
     sourceBox.onChange = [this] { refreshText(); };
@@ -116,10 +118,10 @@ TolmarEditor::TolmarEditor(TolmarProcessor& owner)
     const auto rawIndex = [&parameters](const char* id) {
         return static_cast<int>(parameters.getRawParameterValue(id)->load());
     };
-    sourceBox.setSelectedItemIndex(rawIndex("tuningSource"), juce::dontSendNotification);
+    sourceBox.setSelectedItemIndex(rawIndex(ids::tuningSource), juce::dontSendNotification);
     effectBox.setSelectedItemIndex(static_cast<int>(processor.effectiveMode()), juce::dontSendNotification);
-    languageBox.setSelectedItemIndex(rawIndex("language"), juce::dontSendNotification);
-    rootBox.setSelectedItemIndex(rawIndex("root"), juce::dontSendNotification);
+    languageBox.setSelectedItemIndex(rawIndex(ids::language), juce::dontSendNotification);
+    rootBox.setSelectedItemIndex(rawIndex(ids::root), juce::dontSendNotification);
 
     refreshText();
     startTimerHz(15);
@@ -136,27 +138,6 @@ void TolmarEditor::setUiState(int effectItem, int language)
     effectBox.setSelectedItemIndex(std::clamp(effectItem, 0, 7), juce::sendNotificationSync);
     languageBox.setSelectedItemIndex(std::clamp(language, 0, tolmar::languageCount - 1), juce::sendNotificationSync);
     refreshText();
-}
-
-void TolmarEditor::writeEffectParameters(int item)
-{
-    item = std::clamp(item, 0, 7);
-    const auto write = [this](const char* id, float plainValue) {
-        auto* parameter = processor.parameters.getParameter(id);
-        parameter->beginChangeGesture();
-        parameter->setValueNotifyingHost(parameter->convertTo0to1(plainValue));
-        parameter->endChangeGesture();
-    };
-    write("mastering", item == 7 ? 1.0f : 0.0f);
-    // "Master Tolmar" leaves the voice effect as it was, so switching mastering off brings it back.
-    if (item == 7)
-        return;
-    const float effectChoice = item < 4 ? (item == 3 ? 0.0f : static_cast<float>(item)) : 2.0f;
-    const float wobble = item == 3 ? 1.0f : 0.0f;
-    const float vocalStyle = item < 4 ? 0.0f : static_cast<float>(item - 3);
-    write("effect", effectChoice);
-    write("wobble", wobble);
-    write("vocalStyle", vocalStyle);
 }
 
 void TolmarEditor::timerCallback()
@@ -204,7 +185,7 @@ void TolmarEditor::refreshText()
 
     const int source = sourceBox.getSelectedItemIndex();
     const bool tuned = tolmar::isTunedMode(static_cast<tolmar::Mode>(shownMode));
-    const bool beatTuning = source == 1;
+    const bool beatTuning = source == tolmar::beatTuningSource;
     descriptionText.setText(text(beatTuning && shownMode == 2 ? row.descTrapDefaultBeat
                                                               : tolmar::modeDescription(row, shownMode)));
 
@@ -249,17 +230,19 @@ void TolmarEditor::refreshText()
 void TolmarEditor::refreshBeat()
 {
     const auto& row = tolmar::languageText(languageIndex);
-    const int stage = processor.beatStage.load();
+    using tolmar::KeyStage;
+    const auto stage = tolmar::keyStageFrom(processor.beatStage.load());
     const int key = processor.beatKey.load();
 
     juce::String status;
-    if (stage == 3 && key >= 0) {
-        status << text(row.estimatedKey) << ": " << rootBox.getItemText(key % 12) << " "
-               << text(key > 11 ? row.majorWord : row.minorWord) << ". " << text(row.beatKeyLocked);
-    } else if (stage == 1) {
+    if (stage == KeyStage::keyKnown && tolmar::isKey(key)) {
+        status << text(row.estimatedKey) << ": " << tolmar::noteNames[static_cast<std::size_t>(tolmar::keyRoot(key))]
+               << " " << text(tolmar::keyIsMajor(key) ? row.majorWord : row.minorWord) << ". "
+               << text(row.beatKeyLocked);
+    } else if (stage == KeyStage::analysing) {
         const float progress = processor.beatProgress.load();
         status << text(row.beatAnalysing) << " " << juce::String(static_cast<int>(progress * 100.0f)) << "%";
-    } else if (stage == 2) {
+    } else if (stage == KeyStage::noClearKey) {
         status = text(row.beatNoClearKey);
     } else {
         status = text(row.beatHintConnect);

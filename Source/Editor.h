@@ -33,8 +33,6 @@ private:
     void refreshText();
     // Rebuilds the beat analysis line from the processor's published stage, key and progress.
     void refreshBeat();
-    // Writes "mastering", "effect", "wobble" and "vocalStyle" for the chosen effect item, each in a gesture.
-    void writeEffectParameters(int item);
     void applyFonts();
 
     friend struct EditorProbe; // the editor tests read the controls and areas

@@ -13,15 +13,16 @@
 
 namespace {
 
-bool switchIsOn(const std::atomic<float>* raw) { return raw->load() > 0.5f; }
+namespace ids = tolmar::parameterIds;
 
-// A choice's raw value truncated toward zero and clamped to its index range.
+bool switchIsOn(const std::atomic<float>* raw)
+{
+    return tolmar::switchIsOn(raw->load());
+}
+
 int choiceIndex(const std::atomic<float>* raw, int lastIndex)
 {
-    const float value = raw->load();
-    if (!(value > 0.0f)) // NaN and negatives read as the first choice
-        return 0;
-    return static_cast<int>(std::min(value, static_cast<float>(lastIndex)));
+    return tolmar::choiceIndex(raw->load(), lastIndex);
 }
 
 } // namespace
@@ -33,13 +34,13 @@ TolmarProcessor::TolmarProcessor()
                                .withInput("Beat", juce::AudioChannelSet::stereo(), false)),
       parameters(*this, nullptr, "TolmarVoz", layout())
 {
-    effectValue = rawValue("effect");
-    rootValue = rawValue("root");
-    bypassValue = rawValue("bypass");
-    tuningSourceValue = rawValue("tuningSource");
-    wobbleValue = rawValue("wobble");
-    vocalStyleValue = rawValue("vocalStyle");
-    masteringValue = rawValue("mastering");
+    effectValue = rawValue(ids::effect);
+    rootValue = rawValue(ids::root);
+    bypassValue = rawValue(ids::bypass);
+    tuningSourceValue = rawValue(ids::tuningSource);
+    wobbleValue = rawValue(ids::wobble);
+    vocalStyleValue = rawValue(ids::vocalStyle);
+    masteringValue = rawValue(ids::mastering);
 }
 
 TolmarProcessor::~TolmarProcessor() = default;
@@ -53,42 +54,45 @@ std::atomic<float>* TolmarProcessor::rawValue(const char* parameterId)
 
 juce::AudioProcessorValueTreeState::ParameterLayout TolmarProcessor::layout()
 {
-    using Choice = juce::AudioParameterChoice;
-    using Switch = juce::AudioParameterBool;
-    const auto id = [](const char* name) { return juce::ParameterID{name, 1}; };
-
     juce::AudioProcessorValueTreeState::ParameterLayout parameterLayout;
-    parameterLayout.add(std::make_unique<Choice>(id("effect"), "Effect",
-                                                 juce::StringArray{"Mosquito", "Satanic", "Trap default"}, 0));
-    parameterLayout.add(std::make_unique<Choice>(
-        id("root"), "Root note (minor)",
-        juce::StringArray{"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"}, 0));
-    parameterLayout.add(std::make_unique<Switch>(id("bypass"), "Bypass", false));
-    parameterLayout.add(std::make_unique<Choice>(id("language"), "Language", tolmarLanguages(), 0));
-    parameterLayout.add(std::make_unique<Choice>(id("tuningSource"), "Tuning source",
-                                                 juce::StringArray{"Manual minor", "Beat sidechain"}, 1));
-    parameterLayout.add(std::make_unique<Switch>(id("wobble"), "Dizzy mosquito", false));
-    parameterLayout.add(std::make_unique<Choice>(
-        id("vocalStyle"), "Vocal style", juce::StringArray{"Trap default", "Cumbia", "Reggaeton", "Ultra edited"}, 0));
-    parameterLayout.add(std::make_unique<Switch>(id("mastering"), "Master Tolmar", false));
+    for (const auto& info : tolmar::parameterTable) {
+        const juce::ParameterID id{info.id, 1};
+        if (info.isSwitch()) {
+            parameterLayout.add(std::make_unique<juce::AudioParameterBool>(id, info.name, info.defaultIndex != 0));
+            continue;
+        }
+        juce::StringArray choices;
+        if (info.choices == nullptr)
+            choices = tolmarLanguages();
+        else
+            for (int i = 0; i < info.choiceCount; ++i)
+                choices.add(info.choices[i]);
+        jassert(choices.size() == info.choiceCount);
+        parameterLayout.add(std::make_unique<juce::AudioParameterChoice>(id, info.name, choices, info.defaultIndex));
+    }
     return parameterLayout;
 }
 
 tolmar::Mode TolmarProcessor::effectiveMode() const
 {
-    using tolmar::Mode;
-    if (switchIsOn(masteringValue))
-        return Mode::master;
-    switch (choiceIndex(effectValue, 2)) {
-    case 0:
-        return switchIsOn(wobbleValue) ? Mode::dizzyMosquito : Mode::mosquito;
-    case 1:
-        return Mode::satanic;
-    default: {
-        const int style = choiceIndex(vocalStyleValue, 3);
-        return style < 1 ? Mode::trapDefault : static_cast<Mode>(style + 3);
-    }
-    }
+    return tolmar::modeFrom(*masteringValue, *effectValue, *wobbleValue, *vocalStyleValue);
+}
+
+void TolmarProcessor::selectMode(tolmar::Mode mode)
+{
+    const auto write = [this](const char* id, float rawValue) {
+        auto* parameter = parameters.getParameter(id);
+        parameter->beginChangeGesture();
+        parameter->setValueNotifyingHost(parameter->convertTo0to1(rawValue));
+        parameter->endChangeGesture();
+    };
+    const auto values = tolmar::parametersFor(mode);
+    write(ids::mastering, values.mastering);
+    if (mode == tolmar::Mode::master)
+        return;
+    write(ids::effect, values.effect);
+    write(ids::wobble, values.wobble);
+    write(ids::vocalStyle, values.vocalStyle);
 }
 
 const juce::String TolmarProcessor::getName() const { return "Tolmar Vez"; }
@@ -117,9 +121,9 @@ tolmar::Settings TolmarProcessor::blockSettings(tolmar::Mode mode, bool bypass, 
     tolmar::Settings settings;
     settings.mode = mode;
     settings.bypass = bypass;
-    if (beatIsTuningSource && key >= 0) {
-        settings.root = key % 12;
-        settings.scale = key > 11 ? tolmar::Scale::major : tolmar::Scale::minor;
+    if (beatIsTuningSource && tolmar::isKey(key)) {
+        settings.root = tolmar::keyRoot(key);
+        settings.scale = tolmar::keyIsMajor(key) ? tolmar::Scale::major : tolmar::Scale::minor;
     } else {
         settings.root = rootChoice;
         settings.scale = tolmar::Scale::minor;
@@ -142,8 +146,8 @@ void TolmarProcessor::processVoice(juce::AudioBuffer<float>& buffer, juce::MidiB
     juce::ScopedNoDenormals noDenormals;
     midi.clear();
 
-    const int request = keyRequest.exchange(-2);
-    if (request != -2)
+    const int request = keyRequest.exchange(noKeyRequest);
+    if (request != noKeyRequest)
         keyAnalyzer.restore(request);
 
     const auto mode = effectiveMode();
@@ -179,10 +183,10 @@ void TolmarProcessor::processVoice(juce::AudioBuffer<float>& buffer, juce::MidiB
 
 void TolmarProcessor::reanalyzeBeat()
 {
-    beatKey.store(-1);
-    beatStage.store(0);
+    beatKey.store(tolmar::noKey);
+    beatStage.store(tolmar::toInt(tolmar::KeyStage::waiting));
     beatProgress.store(0.0f);
-    keyRequest.store(-1);
+    keyRequest.store(analyseAgainRequest);
 }
 
 double TolmarProcessor::getTailLengthSeconds() const { return 3.5; }
@@ -202,7 +206,7 @@ void TolmarProcessor::getStateInformation(juce::MemoryBlock& destData)
 {
     auto state = parameters.copyState();
     const int pending = keyRequest.load();
-    state.setProperty("beatKey", pending != -2 ? pending : beatKey.load(), nullptr);
+    state.setProperty("beatKey", pending != noKeyRequest ? pending : beatKey.load(), nullptr);
     if (const auto xml = state.createXml())
         copyXmlToBinary(*xml, destData);
 }
@@ -216,7 +220,8 @@ void TolmarProcessor::setStateInformation(const void* data, int sizeInBytes)
         if (auto* ranged = dynamic_cast<juce::RangedAudioParameter*>(parameter)) {
             const auto& range = ranged->getNormalisableRange();
             const auto& id = ranged->paramID;
-            const bool newer = id == "tuningSource" || id == "wobble" || id == "vocalStyle" || id == "mastering";
+            const auto* info = tolmar::findParameter(id.toRawUTF8());
+            const bool newer = info != nullptr && info->addedLater;
             known.push_back({id, range.start, range.end, ranged->convertFrom0to1(ranged->getValue()), newer,
                              ranged->convertFrom0to1(ranged->getDefaultValue())});
         }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "dsp/Engine.h"
+#include "dsp/Key.h"
 #include "dsp/KeyAnalyzer.h"
 #include "dsp/Mode.h"
+#include "plugin/Parameters.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
@@ -44,11 +46,16 @@ public:
 
     bool isBusesLayoutSupported(const BusesLayout& layouts) const override;
 
-    // The eight parameters in the order the host lists them.
+    // The eight parameters of tolmar::parameterTable, in the order the host lists them.
     static juce::AudioProcessorValueTreeState::ParameterLayout layout();
 
     // The mode selected by "mastering", "effect", "wobble" and "vocalStyle". Any thread; reads atomics only.
     tolmar::Mode effectiveMode() const;
+
+    // Writes the parameters that select `mode`, each inside a change gesture, the way the editor's effect list
+    // does: "mastering" first, then the three voice parameters unless the mode is Master Tolmar, which leaves
+    // the voice effect to come back to when mastering is switched off. Message thread.
+    void selectMode(tolmar::Mode mode);
 
     // Forgets the beat's key and asks the audio thread to listen to the beat again. Message thread.
     void reanalyzeBeat();
@@ -60,12 +67,12 @@ public:
     juce::AudioProcessorValueTreeState parameters;
     tolmar::Engine engine;
 
-    // Published by the audio thread after every block (levels as linear peaks; key index -1 none,
-    // 0..11 minor, 12..23 major; stage 0 waiting, 1 analysing, 2 no clear key, 3 key known; progress 0..1).
+    // Published by the audio thread after every block (levels as linear peaks; key index as in dsp/Key.h;
+    // stage as the integer of tolmar::KeyStage; progress 0..1).
     std::atomic<float> inputLevel{0.0f};
     std::atomic<float> outputLevel{0.0f};
-    std::atomic<int> beatKey{-1};
-    std::atomic<int> beatStage{0};
+    std::atomic<int> beatKey{tolmar::noKey};
+    std::atomic<int> beatStage{tolmar::toInt(tolmar::KeyStage::waiting)};
     std::atomic<float> beatProgress{0.0f};
 
     // The engine settings of one block: root and scale from the beat's key when the beat is the tuning
@@ -87,8 +94,10 @@ private:
     std::atomic<float>* masteringValue = nullptr;
 
     tolmar::KeyAnalyzer keyAnalyzer;
-    // -2 nothing pending, -1 analyse again, 0..23 fix that key; taken by the audio thread at the next block.
-    std::atomic<int> keyRequest{-2};
+    // A key index 0..23 to fix, or one of the two requests below; taken by the audio thread at the next block.
+    static constexpr int noKeyRequest = -2;
+    static constexpr int analyseAgainRequest = -1;
+    std::atomic<int> keyRequest{noKeyRequest};
     std::atomic<bool> configurationSupported{true};
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(TolmarProcessor)

@@ -1,5 +1,7 @@
 #include "SavedState.h"
 
+#include "dsp/Key.h"
+
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -310,7 +312,7 @@ DecodedState decodeSavedState(const void* data, int sizeInBytes, const juce::Ide
 
     const auto key = decoded.tree.hasProperty("beatKey")
                          ? leadingInteger(textOf(decoded.tree.getProperty("beatKey"), text))
-                         : std::optional<int>(-1);
-    decoded.beatKey = key.has_value() && *key >= 0 && *key <= 23 ? *key : -1;
+                         : std::optional<int>(tolmar::noKey);
+    decoded.beatKey = key.has_value() && tolmar::isKey(*key) ? *key : tolmar::noKey;
     return decoded;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dsp/Key.h"
+
 #include <juce_data_structures/juce_data_structures.h>
 
 #include <vector>
@@ -22,8 +24,8 @@ struct DecodedState {
     // The tree to hand to the parameter state; invalid when the bytes are not a state of `rootType`.
     // Every parameter appears in it with a finite value inside its range.
     juce::ValueTree tree;
-    // The beat's key, 0..23, or -1.
-    int beatKey = -1;
+    // The beat's key index, or tolmar::noKey.
+    int beatKey = tolmar::noKey;
 };
 
 // Decodes `sizeInBytes` bytes at `data` (any bytes; nothing outside them is read). A parameter the state

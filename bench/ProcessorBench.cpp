@@ -1,4 +1,5 @@
 #include "Processor.h"
+#include "dsp/Key.h"
 #include "dsp/KeyAnalyzer.h"
 #include "render/DemoMaterial.h"
 
@@ -35,21 +36,6 @@ const tolmar::render::DemoMaterial& material()
     return demo;
 }
 
-void setRaw(TolmarProcessor& processor, const char* id, float raw)
-{
-    auto* parameter = processor.parameters.getParameter(id);
-    parameter->setValueNotifyingHost(parameter->convertTo0to1(raw));
-}
-
-void selectMode(TolmarProcessor& processor, tolmar::Mode mode)
-{
-    const int m = static_cast<int>(mode);
-    setRaw(processor, "mastering", mode == tolmar::Mode::master ? 1.0f : 0.0f);
-    setRaw(processor, "effect", m == 0 || m == 3 ? 0.0f : m == 1 ? 1.0f : 2.0f);
-    setRaw(processor, "wobble", m == 3 ? 1.0f : 0.0f);
-    setRaw(processor, "vocalStyle", m == 2 || m > 6 ? 0.0f : static_cast<float>(std::max(0, m - 3)));
-}
-
 std::unique_ptr<TolmarProcessor> preparedProcessor()
 {
     auto processor = std::make_unique<TolmarProcessor>();
@@ -82,7 +68,7 @@ void processorPerMode(benchmark::State& state)
     const juce::ScopedJuceInitialiser_GUI framework;
     const auto mode = static_cast<tolmar::Mode>(state.range(0));
     auto processor = preparedProcessor();
-    selectMode(*processor, mode);
+    processor->selectMode(mode);
     juce::AudioBuffer<float> buffer(4, block);
     juce::MidiBuffer midi;
     const int blocksPerSecond = static_cast<int>(rate) / block;
@@ -106,8 +92,8 @@ void processorPerMode(benchmark::State& state)
             processor->processBlock(buffer, midi);
             const double t1 = threadCpuSeconds();
             analyzer.process(beat.getArrayOfReadPointers(), 2, block);
-            if (analyzer.stage() >= 2)
-                analyzer.restore(-1);
+            if (tolmar::isDecided(tolmar::keyStageFrom(analyzer.stage())))
+                analyzer.restore(tolmar::noKey);
             const double t2 = threadCpuSeconds();
             processorCpu += t1 - t0;
             analyzerCpu += t2 - t1;

@@ -1,6 +1,7 @@
 #include "dsp/KeyAnalyzer.h"
 
 #include "dsp/Decimator.h"
+#include "dsp/Key.h"
 #include "dsp/PeakProfile.h"
 #include "dsp/PitchDetector.h"
 #include "dsp/RealFft.h"
@@ -167,9 +168,9 @@ void KeyAnalyzer::prepare(double sampleRateHz)
 
     state.prepared = true;
     state.clear();
-    if (foundKey >= 0 && foundKey <= 23) {
+    if (isKey(foundKey)) {
         state.estimate = {foundKey, 0.0f};
-        state.stage = 3;
+        state.stage = toInt(KeyStage::keyKnown);
     }
 }
 
@@ -178,9 +179,9 @@ void KeyAnalyzer::reset() noexcept { impl->clear(); }
 void KeyAnalyzer::restore(std::int32_t key) noexcept
 {
     impl->clear();
-    if (key >= 0 && key <= 23) {
+    if (isKey(key)) {
         impl->estimate = {key, 0.0f};
-        impl->stage = 3;
+        impl->stage = toInt(KeyStage::keyKnown);
     }
 }
 

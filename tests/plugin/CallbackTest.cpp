@@ -1,6 +1,7 @@
 #include "ProcessorFixture.h"
 
 #include "AllocationCounter.h"
+#include "ModeRule.h"
 #include "Signals.h"
 
 #include <gtest/gtest.h>
@@ -227,17 +228,8 @@ TEST(Callback, ProcessesEveryModeWithoutAllocatingAndWithSafeOutput)
     const auto voice = testing_support::harmonicTone(220.0, 48000.0, 512, 0.8f);
     const auto beat = testing_support::noise(512, 0.5f, 7);
 
-    struct ModeParameters {
-        float effect, wobble, vocalStyle, mastering;
-    };
-    const ModeParameters modes[] = {{0, 0, 0, 0}, {1, 0, 0, 0}, {2, 0, 0, 0}, {0, 1, 0, 0},
-                                    {2, 0, 1, 0}, {2, 0, 2, 0}, {2, 0, 3, 0}, {0, 0, 0, 1}};
     for (int modeIndex = 0; modeIndex < 8; ++modeIndex) {
-        const auto& m = modes[modeIndex];
-        host.set("effect", m.effect);
-        host.set("wobble", m.wobble);
-        host.set("vocalStyle", m.vocalStyle);
-        host.set("mastering", m.mastering);
+        testing_support::setModeRow(host, modeIndex);
         ASSERT_EQ(static_cast<int>(host.processor->effectiveMode()), modeIndex);
         for (int block = 0; block < 24; ++block) {
             for (int channel = 0; channel < 2; ++channel)

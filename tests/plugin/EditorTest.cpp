@@ -4,6 +4,8 @@
 #include "i18n/LanguageTables.h"
 #include "text/TextLayer.h"
 
+#include "ModeRule.h"
+
 #include <TolmarArt.h>
 
 #include <gtest/gtest.h>
@@ -219,22 +221,17 @@ TEST_F(EditorTest, RightToLeftLanguageMirrorsEveryControlAndArea)
 
 TEST_F(EditorTest, EffectItemsWriteTheFourModeParametersInsideGestures)
 {
-    struct Case {
-        int item;
-        float effect, wobble, vocalStyle;
-    };
-    const Case cases[] = {{0, 0, 0, 0}, {1, 1, 0, 0}, {2, 2, 0, 0}, {3, 0, 1, 0},
-                          {4, 2, 0, 1}, {5, 2, 0, 2}, {6, 2, 0, 3}};
-    for (const auto& c : cases) {
+    for (int item = 0; item < 7; ++item) {
+        const auto& row = testing_support::modeRule[item];
         chooseEffect(7); // start from a different item so every choice is a change
         log.events.clear();
-        chooseEffect(c.item);
-        EXPECT_EQ(raw("mastering"), 0.0f) << c.item;
-        EXPECT_EQ(raw("effect"), c.effect) << c.item;
-        EXPECT_EQ(raw("wobble"), c.wobble) << c.item;
-        EXPECT_EQ(raw("vocalStyle"), c.vocalStyle) << c.item;
-        EXPECT_EQ(static_cast<int>(processor.effectiveMode()), c.item);
-        EXPECT_EQ(inspect().shownMode(), c.item);
+        chooseEffect(item);
+        EXPECT_EQ(raw("mastering"), 0.0f) << item;
+        EXPECT_EQ(raw("effect"), row.effect) << item;
+        EXPECT_EQ(raw("wobble"), row.wobble) << item;
+        EXPECT_EQ(raw("vocalStyle"), row.vocalStyle) << item;
+        EXPECT_EQ(static_cast<int>(processor.effectiveMode()), item);
+        EXPECT_EQ(inspect().shownMode(), item);
 
         // Each write sits in its own gesture, in the order mastering, effect, wobble, vocal style. A value equal
         // to the current one may not produce a "set" event, so only the gestures are counted strictly.
@@ -246,7 +243,7 @@ TEST_F(EditorTest, EffectItemsWriteTheFourModeParametersInsideGestures)
         const std::vector<juce::String> expected = {"begin mastering", "end mastering", "begin effect",
                                                     "end effect",      "begin wobble",  "end wobble",
                                                     "begin vocalStyle", "end vocalStyle"};
-        EXPECT_EQ(gestures, expected) << "item " << c.item;
+        EXPECT_EQ(gestures, expected) << "item " << item;
     }
 }
 

@@ -1,5 +1,8 @@
 #include "Processor.h"
 #include "i18n/LanguageNames.h"
+#include "plugin/Parameters.h"
+
+#include "ModeRule.h"
 
 #include <gtest/gtest.h>
 
@@ -99,6 +102,37 @@ TEST(EffectiveMode, ResolvesEveryParameterCombination)
         setRaw(processor, "vocalStyle", c.vocalStyle);
         EXPECT_EQ(processor.effectiveMode(), c.expected)
             << c.mastering << " " << c.effect << " " << c.wobble << " " << c.vocalStyle;
+    }
+}
+
+TEST(ModeParameters, EveryModeIsSelectedByTheValuesOfTheRule)
+{
+    for (int m = 0; m < 8; ++m) {
+        const auto mode = static_cast<Mode>(m);
+        const auto& row = testing_support::modeRule[m];
+        const auto values = tolmar::parametersFor(mode);
+        EXPECT_EQ(values.mastering, row.mastering) << m;
+        EXPECT_EQ(values.effect, row.effect) << m;
+        EXPECT_EQ(values.wobble, row.wobble) << m;
+        EXPECT_EQ(values.vocalStyle, row.vocalStyle) << m;
+        EXPECT_EQ(tolmar::modeFrom(row.mastering, row.effect, row.wobble, row.vocalStyle), mode) << m;
+
+        // From every other mode, selecting this one lands on it and writes the rule's values.
+        for (int from = 0; from < 8; ++from) {
+            TolmarProcessor processor;
+            processor.selectMode(static_cast<Mode>(from));
+            processor.selectMode(mode);
+            EXPECT_EQ(processor.effectiveMode(), mode) << from << " -> " << m;
+            const auto raw = [&processor](const char* id) {
+                return processor.parameters.getRawParameterValue(id)->load();
+            };
+            EXPECT_EQ(raw("mastering"), row.mastering) << from << " -> " << m;
+            if (mode == Mode::master)
+                continue;
+            EXPECT_EQ(raw("effect"), row.effect) << from << " -> " << m;
+            EXPECT_EQ(raw("wobble"), row.wobble) << from << " -> " << m;
+            EXPECT_EQ(raw("vocalStyle"), row.vocalStyle) << from << " -> " << m;
+        }
     }
 }
 

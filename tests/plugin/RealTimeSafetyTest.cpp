@@ -4,6 +4,7 @@
 
 #include "AllocationCounter.h"
 #include "LockCounter.h"
+#include "ModeRule.h"
 #include "Signals.h"
 
 #include <gtest/gtest.h>
@@ -17,21 +18,9 @@ using tolmar::Mode;
 
 namespace {
 
-struct ModeParameters {
-    float effect, wobble, vocalStyle, mastering;
-};
-
-// The raw parameter values that select each mode, indexed by tolmar::Mode.
-constexpr ModeParameters modeParameters[] = {{0, 0, 0, 0}, {1, 0, 0, 0}, {2, 0, 0, 0}, {0, 1, 0, 0},
-                                             {2, 0, 1, 0}, {2, 0, 2, 0}, {2, 0, 3, 0}, {0, 0, 0, 1}};
-
 void selectMode(PreparedProcessor& host, int mode)
 {
-    const auto& m = modeParameters[mode];
-    host.set("effect", m.effect);
-    host.set("wobble", m.wobble);
-    host.set("vocalStyle", m.vocalStyle);
-    host.set("mastering", m.mastering);
+    testing_support::setModeRow(host, mode);
 }
 
 // A host's audio thread: a sung A minor line on the main bus and an A minor chord with a pulse on the
@@ -155,7 +144,7 @@ TEST(RealTimeSafety, FirstBlocksAfterEachHostActionInEveryMode)
         xml->setAttribute("beatKey", key);
         for (auto* param : xml->getChildIterator())
             if (param->getStringAttribute("id") == "effect")
-                param->setAttribute("value", modeParameters[mode].effect);
+                param->setAttribute("value", testing_support::modeRule[mode].effect);
         if (oldVersion)
             for (const char* id : {"tuningSource", "wobble", "vocalStyle", "mastering"})
                 xml->removeChildElement(xml->getChildByAttribute("id", id), true);

@@ -2,6 +2,7 @@
 // few hundred milliseconds, a beat on the side-chain and re-analyses along the way.
 #include "ProcessorFixture.h"
 
+#include "ModeRule.h"
 #include "Signals.h"
 
 #include <gtest/gtest.h>
@@ -65,12 +66,6 @@ struct Beat {
     long sample = 0;
 };
 
-struct ModeParameters {
-    float effect, wobble, vocalStyle, mastering;
-};
-constexpr ModeParameters modeParameters[8] = {{0, 0, 0, 0}, {1, 0, 0, 0}, {2, 0, 0, 0}, {0, 1, 0, 0},
-                                              {2, 0, 1, 0}, {2, 0, 2, 0}, {2, 0, 3, 0}, {0, 0, 0, 1}};
-
 struct Switch {
     long sample;
     bool involvesMastering;
@@ -112,11 +107,7 @@ TEST(Soak, TenMinutesOfAutomationStaySafeSmoothAndDecideOncePerAnalysis)
                 host.set("bypass", host.raw("bypass") > 0.5f ? 0.0f : 1.0f);
             else
                 host.set("tuningSource", host.raw("tuningSource") > 0.5f ? 0.0f : 1.0f);
-            const auto& m = modeParameters[mode];
-            host.set("effect", m.effect);
-            host.set("wobble", m.wobble);
-            host.set("vocalStyle", m.vocalStyle);
-            host.set("mastering", m.mastering);
+            testing_support::setModeRow(host, mode);
             switches.push_back({start, (previousMode == 7) != (mode == 7), previousMode != mode});
             nextEvent = start + static_cast<long>(std::uniform_real_distribution<double>(0.2, 0.5)(random) * sampleRate);
         }

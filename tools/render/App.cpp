@@ -70,9 +70,9 @@ void printSummary(std::ostream& out, const Options& options, const AudioData& vo
     out << "key      ";
     if (result.keyFromState)
         out << keyName(result.key) << ", from the saved state";
-    else if (result.stage == 3)
+    else if (result.stage == KeyStage::keyKnown)
         out << keyName(result.key) << ", found after " << std::setprecision(2) << result.keyFoundSeconds << " s";
-    else if (result.stage == 2)
+    else if (result.stage == KeyStage::noClearKey)
         out << "no clear key, decided after " << std::setprecision(2) << result.keyFoundSeconds << " s";
     else if (result.keyAnalysed)
         out << "not found yet (" << static_cast<int>(result.beatProgress * 100.0f)

@@ -1,5 +1,7 @@
 #include "render/CommandLine.h"
 
+#include "dsp/Key.h"
+
 #include <array>
 #include <cctype>
 #include <cstdlib>
@@ -8,24 +10,9 @@ namespace tolmar::render {
 
 namespace {
 
-constexpr std::array<const char*, 12> noteNames{"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
-
-struct ModeNames {
-    Mode mode;
-    const char* name;
-    const char* slug;
-};
-
-constexpr std::array<ModeNames, 8> modeNames{{
-    {Mode::mosquito, "Mosquito", "mosquito"},
-    {Mode::satanic, "Satanic", "satanic"},
-    {Mode::trapDefault, "Trap default", "trap-default"},
-    {Mode::dizzyMosquito, "Dizzy mosquito", "dizzy-mosquito"},
-    {Mode::cumbia, "Cumbia", "cumbia"},
-    {Mode::reggaeton, "Reggaeton", "reggaeton"},
-    {Mode::ultraEdited, "Ultra edited", "ultra-edited"},
-    {Mode::master, "Master Tolmar", "master-tolmar"},
-}};
+// File-name forms of the modes, indexed by Mode.
+constexpr std::array<const char*, 8> modeSlugs{"mosquito", "satanic",   "trap-default", "dizzy-mosquito",
+                                               "cumbia",   "reggaeton", "ultra-edited", "master-tolmar"};
 
 // Lower-case ASCII, '-' and '_' as blanks, the UTF-8 "ó"/"Ó" as 'o', so "Reggaetón" matches "reggaeton".
 std::string folded(const std::string& text)
@@ -60,9 +47,11 @@ bool parseInt(const std::string& text, long& value)
 std::optional<Mode> modeFromName(const std::string& name)
 {
     const std::string key = folded(name);
-    for (const auto& entry : modeNames)
-        if (key == folded(entry.name) || key == folded(entry.slug))
-            return entry.mode;
+    for (std::size_t i = 0; i < modeSlugs.size(); ++i) {
+        const auto mode = static_cast<Mode>(i);
+        if (key == folded(modeName(mode)) || key == folded(modeSlugs[i]))
+            return mode;
+    }
     return std::nullopt;
 }
 
@@ -75,29 +64,19 @@ std::optional<int> noteFromName(const std::string& name)
     return std::nullopt;
 }
 
-const char* modeName(Mode mode)
-{
-    for (const auto& entry : modeNames)
-        if (entry.mode == mode)
-            return entry.name;
-    return "?";
-}
-
 const char* modeSlug(Mode mode)
 {
-    for (const auto& entry : modeNames)
-        if (entry.mode == mode)
-            return entry.slug;
-    return "unknown";
+    const auto index = static_cast<std::size_t>(mode);
+    return index < modeSlugs.size() ? modeSlugs[index] : "unknown";
 }
 
 const char* noteName(int pitchClass) { return noteNames[static_cast<std::size_t>(((pitchClass % 12) + 12) % 12)]; }
 
 std::string keyName(int key)
 {
-    if (key < 0 || key > 23)
+    if (!isKey(key))
         return "none";
-    return std::string(noteName(key % 12)) + (key > 11 ? " major" : " minor");
+    return std::string(noteName(keyRoot(key))) + (keyIsMajor(key) ? " major" : " minor");
 }
 
 ParseResult parseCommandLine(const std::vector<std::string>& args)

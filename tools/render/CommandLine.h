@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dsp/Mode.h"
+#include "plugin/Parameters.h"
 
 #include <optional>
 #include <string>
@@ -42,8 +43,7 @@ std::optional<Mode> modeFromName(const std::string& name);
 // One of the twelve note names "C" .. "B" (sharps), letter case ignored.
 std::optional<int> noteFromName(const std::string& name);
 
-const char* modeName(Mode mode);   // the English name, e.g. "Dizzy mosquito"
-const char* modeSlug(Mode mode);   // for file names, e.g. "dizzy-mosquito"
+const char* modeSlug(Mode mode);   // for file names, e.g. "dizzy-mosquito"; the name is tolmar::modeName
 const char* noteName(int pitchClass);
 std::string keyName(int key);      // key index 0..23 as "A minor" / "D major"; "none" otherwise
 

@@ -58,8 +58,8 @@ bool inKey(int pitchClass, int key)
 {
     static constexpr int minorSteps[7] = {0, 2, 3, 5, 7, 8, 10};
     static constexpr int majorSteps[7] = {0, 2, 4, 5, 7, 9, 11};
-    const int* steps = key > 11 ? majorSteps : minorSteps;
-    const int degree = ((pitchClass - key % 12) % 12 + 12) % 12;
+    const int* steps = keyIsMajor(key) ? majorSteps : minorSteps;
+    const int degree = ((pitchClass - keyRoot(key)) % 12 + 12) % 12;
     return std::find(steps, steps + 7, degree) != steps + 7;
 }
 
@@ -183,7 +183,7 @@ bool runDemo(const std::string& dir, std::ostream& out, std::string& error, Demo
     DemoReport local;
     DemoReport& result = report != nullptr ? *report : local;
     result = DemoReport{};
-    result.beatKey = heard.stage == 3 ? heard.key : -1;
+    result.beatKey = heard.stage == KeyStage::keyKnown ? heard.key : noKey;
     result.keyFoundSeconds = heard.keyFoundSeconds;
 
     // The mastering chain gets what it is made for: the whole mix.

@@ -1,43 +1,23 @@
 #include "render/Renderer.h"
 
 #include "Processor.h"
+#include "plugin/Parameters.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <optional>
 
 namespace tolmar::render {
 
 namespace {
 
+namespace ids = parameterIds;
+
 void setRaw(TolmarProcessor& processor, const char* id, float raw)
 {
     if (auto* parameter = processor.parameters.getParameter(id))
         parameter->setValueNotifyingHost(parameter->convertTo0to1(raw));
-}
-
-// The same writes as the editor's single effect list: only what the mode needs, mastering first.
-void selectMode(TolmarProcessor& processor, Mode mode)
-{
-    if (mode == Mode::master) {
-        setRaw(processor, "mastering", 1.0f);
-        return;
-    }
-    setRaw(processor, "mastering", 0.0f);
-    switch (mode) {
-    case Mode::mosquito:
-    case Mode::dizzyMosquito:
-        setRaw(processor, "effect", 0.0f);
-        setRaw(processor, "wobble", mode == Mode::dizzyMosquito ? 1.0f : 0.0f);
-        break;
-    case Mode::satanic:
-        setRaw(processor, "effect", 1.0f);
-        break;
-    default:
-        setRaw(processor, "effect", 2.0f);
-        setRaw(processor, "vocalStyle", static_cast<float>(mode == Mode::trapDefault ? 0 : static_cast<int>(mode) - 3));
-        break;
-    }
 }
 
 juce::AudioChannelSet channelSet(int channels)
@@ -113,13 +93,13 @@ bool render(const RenderJob& job, RenderResult& result, std::string& error)
     if (!job.state.empty())
         processor.setStateInformation(job.state.data(), static_cast<int>(job.state.size()));
     if (job.mode)
-        selectMode(processor, *job.mode);
+        processor.selectMode(*job.mode);
     if (job.root)
-        setRaw(processor, "root", static_cast<float>(*job.root));
+        setRaw(processor, ids::root, static_cast<float>(*job.root));
     if (job.tuningSource)
-        setRaw(processor, "tuningSource", static_cast<float>(*job.tuningSource));
+        setRaw(processor, ids::tuningSource, static_cast<float>(*job.tuningSource));
     if (job.bypass)
-        setRaw(processor, "bypass", 1.0f);
+        setRaw(processor, ids::bypass, 1.0f);
 
     const int latency = processor.getLatencySamples();
     const auto frames = static_cast<std::int64_t>(voice.numFrames());
@@ -135,13 +115,13 @@ bool render(const RenderJob& job, RenderResult& result, std::string& error)
     result.output.channels.assign(static_cast<std::size_t>(voiceChannels),
                                   std::vector<float>(static_cast<std::size_t>(total - skip), 0.0f));
     result.keyAnalysed = beatChannels > 0 && isTunedMode(result.mode)
-                         && processor.parameters.getRawParameterValue("tuningSource")->load() > 0.5f;
+                         && switchIsOn(processor.parameters.getRawParameterValue(ids::tuningSource)->load());
 
     // The framework's process buffer: main bus channels first, then the side-chain's.
     juce::AudioBuffer<float> buffer(voiceChannels + beatChannels, block);
     juce::MidiBuffer midi;
     double processingSeconds = 0.0;
-    int previousStage = -1;
+    std::optional<KeyStage> previousStage; // none before the first block
 
     for (std::int64_t start = 0; start < total; start += block) {
         const int n = static_cast<int>(std::min<std::int64_t>(block, total - start));
@@ -164,10 +144,11 @@ bool render(const RenderJob& job, RenderResult& result, std::string& error)
         processor.processBlock(view, midi);
         processingSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 
-        const int stage = processor.beatStage.load();
-        if (previousStage < 0 && stage == 3 && processor.beatKey.load() >= 0)
+        const auto stage = keyStageFrom(processor.beatStage.load());
+        if (!previousStage && stage == KeyStage::keyKnown && isKey(processor.beatKey.load()))
             result.keyFromState = true; // fixed at the first block: nothing was heard yet
-        else if (result.keyFoundSeconds < 0 && !result.keyFromState && stage >= 2 && previousStage < 2)
+        else if (result.keyFoundSeconds < 0 && !result.keyFromState && isDecided(stage)
+                 && !(previousStage && isDecided(*previousStage)))
             result.keyFoundSeconds = static_cast<double>(start + n) / voice.sampleRate;
         previousStage = stage;
 
@@ -184,7 +165,7 @@ bool render(const RenderJob& job, RenderResult& result, std::string& error)
     }
 
     result.key = processor.beatKey.load();
-    result.stage = processor.beatStage.load();
+    result.stage = keyStageFrom(processor.beatStage.load());
     result.beatProgress = processor.beatProgress.load();
     result.outputPeak = peakOf(result.output);
     result.realTimeFactor =

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dsp/Key.h"
 #include "dsp/Mode.h"
 #include "render/WavFile.h"
 
@@ -14,7 +15,7 @@ namespace tolmar::render {
 struct RenderJob {
     const AudioData* voice = nullptr;     // main bus: 1 or 2 channels
     const AudioData* beat = nullptr;      // side-chain "Beat" (1 or 2 channels, the voice's rate), or none
-    std::optional<Mode> mode;             // written to the four mode parameters as the editor's effect list does
+    std::optional<Mode> mode;             // selected as the editor's effect list selects it
     std::optional<int> root;              // "root", 0..11
     std::optional<int> tuningSource;      // "tuningSource", 0 manual minor, 1 beat side-chain
     bool bypass = false;                  // "bypass" on
@@ -27,17 +28,17 @@ struct RenderJob {
 struct RenderResult {
     AudioData output;
     Mode mode = Mode::mosquito;
-    int latency = 0;             // samples
-    int key = -1;                // key index after the render (-1 none)
-    int stage = 0;               // analyser stage after the render
-    float beatProgress = 0.0f;   // analyser progress after the render
-    bool keyFromState = false;   // the key was fixed by the loaded state, not heard
-    double keyFoundSeconds = -1; // voice time at which the analyser decided, -1 never
-    bool keyAnalysed = false;    // the analyser was fed (tuned mode, beat source, beat present)
-    float inputPeak = 0.0f;      // linear
-    float outputPeak = 0.0f;     // linear
-    double realTimeFactor = 0.0; // seconds of audio per second of processing
-    std::vector<char> state;     // the processor's saved state after the render
+    int latency = 0;                    // samples
+    int key = noKey;                    // key index after the render
+    KeyStage stage = KeyStage::waiting; // analyser stage after the render
+    float beatProgress = 0.0f;          // analyser progress after the render
+    bool keyFromState = false;          // the key was fixed by the loaded state, not heard
+    double keyFoundSeconds = -1;        // voice time at which the analyser decided, -1 never
+    bool keyAnalysed = false;           // the analyser was fed (tuned mode, beat source, beat present)
+    float inputPeak = 0.0f;             // linear
+    float outputPeak = 0.0f;            // linear
+    double realTimeFactor = 0.0;        // seconds of audio per second of processing
+    std::vector<char> state;            // the processor's saved state after the render
 };
 
 // Renders `job`. Returns false with a one-line reason in `error` for an unsupported rate, channel count,
