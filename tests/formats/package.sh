@@ -12,7 +12,8 @@ trap 'rm -rf "$work"' EXIT
 source "$(dirname "$0")/check.sh"
 
 deb="$work/tolmar-vez.deb"
-"$root/scripts/make-deb" "$build" "$deb" >/dev/null
+# Packed with gzip, which takes a fraction of xz's time; the content is the same.
+TOLMAR_DEB_COMPRESSION=gzip "$root/scripts/make-deb" "$build" "$deb" >/dev/null
 field() { dpkg-deb --field "$deb" "$1"; }
 depends_on() { field Depends | tr ',' '\n' | sed 's/^ *//' | grep -q "^$1\( \|$\)" || { field Depends; return 1; }; }
 
