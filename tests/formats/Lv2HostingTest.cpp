@@ -286,3 +286,21 @@ TEST_F(BothFormats, EveryEffectSoundsTheSameInBothFormats)
         EXPECT_EQ(differing, 0u) << "samples that differ between the VST3 and the LV2 render";
     }
 }
+
+const bool windowManagerAtomsReady = hosting::internWindowManagerAtoms();
+
+TEST_F(BothFormats, Lv2OpensItsEditorInAHostWindowAndClosesIt)
+{
+    ASSERT_TRUE(windowManagerAtomsReady) << "no X display: run under xvfb-run -a";
+    std::unique_ptr<juce::AudioProcessorEditor> editor(lv2->createEditorIfNeeded());
+    ASSERT_NE(editor, nullptr);
+    editor->setVisible(true);
+    editor->addToDesktop(0);
+    hosting::pumpMessages(500);
+    ASSERT_NE(editor->getPeer(), nullptr);
+    EXPECT_TRUE(editor->isShowing());
+    EXPECT_EQ(editor->getWidth(), 920);
+    EXPECT_EQ(editor->getHeight(), 670);
+    editor.reset();
+    hosting::pumpMessages(50);
+}

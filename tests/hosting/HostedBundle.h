@@ -1,7 +1,7 @@
 #pragma once
 
 // What the hosting suites share: where the built bundle is, how to open its module binary directly, the message
-// loop, and a layout in our bus shape.
+// loop, a layout in our bus shape, and the X atoms a bare X server lacks.
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #ifdef _WIN32
@@ -95,6 +95,39 @@ private:
 inline void pumpMessages(int milliseconds = 50)
 {
     juce::MessageManager::getInstance()->runDispatchLoopUntil(milliseconds);
+}
+
+// A bare X server (Xvfb without a window manager) lacks the window-manager atoms that the framework only looks up
+// and never creates, and setting a window property with a missing atom fails with BadAtom. A desktop always has
+// them; create them before either copy of the framework (ours and the plug-in's) opens its display, so a window
+// opens as it would there. The connection stays open: a bare server resets, forgetting its atoms, when its last
+// client leaves. Returns false without a display. Windows has no such step.
+inline bool internWindowManagerAtoms()
+{
+#ifdef _WIN32
+    return true;
+#else
+    void* x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+    if (x11 == nullptr)
+        return false;
+    using OpenDisplay = void* (*)(const char*);
+    using InternAtom = unsigned long (*)(void*, const char*, int);
+    auto openDisplay = reinterpret_cast<OpenDisplay>(dlsym(x11, "XOpenDisplay"));
+    auto internAtom = reinterpret_cast<InternAtom>(dlsym(x11, "XInternAtom"));
+    if (openDisplay == nullptr || internAtom == nullptr)
+        return false;
+    void* display = openDisplay(nullptr);
+    if (display == nullptr)
+        return false;
+    for (const char* name : {"WM_PROTOCOLS", "WM_TAKE_FOCUS", "WM_DELETE_WINDOW", "WM_CHANGE_STATE", "WM_STATE",
+                             "_NET_WM_PING", "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_NORMAL",
+                             "_NET_WM_WINDOW_TYPE_COMBO", "_NET_WM_STATE", "_NET_WM_STATE_HIDDEN",
+                             "_NET_WM_STATE_FULLSCREEN", "_NET_WM_ALLOWED_ACTIONS", "_NET_FRAME_EXTENTS",
+                             "_NET_WORKAREA", "_MOTIF_WM_HINTS", "_WIN_HINTS", "KWM_WIN_DECORATION",
+                             "_KDE_NET_WM_WINDOW_TYPE_OVERRIDE"})
+        internAtom(display, name, 0);
+    return true;
+#endif
 }
 
 // Main input and output `main`, side-chain `beat`.
