@@ -1,7 +1,6 @@
 #include "text/TextShaper.h"
 
 #include <fribidi.h>
-#include <linebreak.h>
 #include <thai/thbrk.h>
 #include <thai/thwbrk.h>
 
@@ -71,7 +70,7 @@ const char* languageForScript(hb_script_t script, const ScriptHints& hints)
     }
 }
 
-// The language libunibreak tailors line breaking for (ideographic punctuation), from the paragraph's scripts.
+// The language line breaking is tailored for (ideographic punctuation), from the paragraph's scripts.
 const char* breakLanguage(const ScriptHints& hints, bool han)
 {
     if (hints.kana)
@@ -86,7 +85,6 @@ const char* breakLanguage(const ScriptHints& hints, bool han)
 TextShaper::TextShaper()
 {
     buffer = hb_buffer_create();
-    init_linebreak();
     const std::string dictionary = thaiDictionaryFile();
     // Null when the dictionary is missing: Thai then breaks at spaces only.
     thaiBreaker = th_brk_new(dictionary.empty() ? nullptr : dictionary.c_str());
@@ -217,13 +215,11 @@ ShapedParagraph TextShaper::shape(const std::u32string& text, bool bold, int dir
 
     // Line-breaking opportunities: Unicode line breaking (UAX #14), and dictionary word breaks inside Thai, which
     // UAX #14 leaves to the implementation.
-    std::vector<char> breaks(static_cast<size_t>(length));
-    set_linebreaks_utf32(reinterpret_cast<const utf32_t*>(text.data()), static_cast<size_t>(length),
-                         breakLanguage(hints, han), breaks.data());
+    const std::vector<BreakAfter> breaks = lineBreaker.find(text, breakLanguage(hints, han));
     for (int i = 0; i < length; ++i) {
-        const char b = breaks[static_cast<size_t>(i)];
-        paragraph.mustBreakAfter[static_cast<size_t>(i)] = b == LINEBREAK_MUSTBREAK && i + 1 < length ? 1 : 0;
-        paragraph.breakAfter[static_cast<size_t>(i)] = b == LINEBREAK_MUSTBREAK || b == LINEBREAK_ALLOWBREAK ? 1 : 0;
+        const BreakAfter b = breaks[static_cast<size_t>(i)];
+        paragraph.mustBreakAfter[static_cast<size_t>(i)] = b == BreakAfter::required && i + 1 < length ? 1 : 0;
+        paragraph.breakAfter[static_cast<size_t>(i)] = b != BreakAfter::never ? 1 : 0;
     }
     if (thaiBreaker != nullptr) {
         for (int start = 0; start < length;) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "text/FontFallback.h"
+#include "text/LineBreaker.h"
 
 #include <cstdint>
 #include <string>
@@ -31,7 +32,7 @@ struct ShapedParagraph {
     std::u32string text;
     bool rightToLeft = false;
     std::vector<ShapedRun> runs;       // logical order, covering the text
-    std::vector<char> breakAfter;      // per code point: a line may end after it (libunibreak, libthai for Thai)
+    std::vector<char> breakAfter;      // per code point: a line may end after it (LineBreaker, libthai for Thai)
     std::vector<char> mustBreakAfter;  // per code point: a line must end after it
     std::vector<char> clusterStart;    // per code point, plus one at the end: a cluster begins here
 };
@@ -53,6 +54,7 @@ public:
 
 private:
     FontFallback fallback;
+    LineBreaker lineBreaker;
     hb_buffer_t* buffer = nullptr;
     void* thaiBreaker = nullptr;
     std::uint64_t runsShaped = 0;
