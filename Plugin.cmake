@@ -51,11 +51,13 @@ set(TOLMAR_PLUGIN_SOURCES
     Source/i18n/LanguageTables.cpp
     Source/standalone/StandaloneInputs.cpp
 )
-# The text layer's one platform part: where the installed fonts are and in what order to try them.
+# The text layer's platform parts: where the installed fonts are and in what order to try them, and the
+# Unicode line breaker (DirectWrite's text analyser on Windows, libunibreak elsewhere).
 if(WIN32)
-    list(APPEND TOLMAR_PLUGIN_SOURCES Source/text/FontCatalogWindows.cpp Source/text/FontFolders.cpp)
+    list(APPEND TOLMAR_PLUGIN_SOURCES Source/text/FontCatalogWindows.cpp Source/text/FontFolders.cpp
+        Source/text/LineBreakerDirectWrite.cpp)
 else()
-    list(APPEND TOLMAR_PLUGIN_SOURCES Source/text/FontCatalogFontconfig.cpp)
+    list(APPEND TOLMAR_PLUGIN_SOURCES Source/text/FontCatalogFontconfig.cpp Source/text/LineBreakerUnibreak.cpp)
 endif()
 target_sources(TolmarVez PRIVATE ${TOLMAR_PLUGIN_SOURCES})
 # Our warnings for our files only: the framework's module sources compile in the same target.
@@ -116,18 +118,18 @@ target_link_libraries(TolmarVez
 
 # The editor's text layer: HarfBuzz shaping, FriBidi ordering, fontconfig fallback, FreeType outlines and
 # libunibreak/libthai line breaking, all from Debian.
-# On Windows the same libraries are cross-built from Debian's sources, and fonts are found in the Windows fonts
-# folder instead of through fontconfig.
+# On Windows the same libraries are cross-built from Debian's sources, fonts are found in the Windows fonts
+# folder instead of through fontconfig, and DirectWrite finds the line breaks instead of libunibreak.
 find_package(PkgConfig REQUIRED)
-set(TOLMAR_TEXT_MODULES harfbuzz fribidi freetype2 libunibreak libthai)
+set(TOLMAR_TEXT_MODULES harfbuzz fribidi freetype2 libthai)
 if(NOT WIN32)
-    list(APPEND TOLMAR_TEXT_MODULES fontconfig)
+    list(APPEND TOLMAR_TEXT_MODULES fontconfig libunibreak)
 endif()
 pkg_check_modules(TOLMAR_TEXT REQUIRED IMPORTED_TARGET GLOBAL ${TOLMAR_TEXT_MODULES})
 target_link_libraries(TolmarVez PRIVATE PkgConfig::TOLMAR_TEXT)
 if(WIN32)
     # Static archives need their own dependencies too (libthai's libdatrie, HarfBuzz's FreeType).
-    target_link_libraries(TolmarVez PRIVATE ${TOLMAR_TEXT_STATIC_LDFLAGS})
+    target_link_libraries(TolmarVez PRIVATE ${TOLMAR_TEXT_STATIC_LDFLAGS} dwrite)
 endif()
 
 # Debian's framework takes PNG, JPEG and zlib from the system instead of its own copies. On Linux its package
