@@ -101,7 +101,15 @@ TEST(Vst3Factory, ExportsTheAudioModuleAndControllerClassesWithTheirIdentifiers)
         EXPECT_STREQ(classInfo.category, expected[i].category);
         EXPECT_STREQ(classInfo.name, "Tolmar Vez");
         EXPECT_EQ(classInfo.cardinality, 0x7FFFFFFF);
-        EXPECT_EQ(std::memcmp(classInfo.cid, expected[i].prefix, 8), 0) << expected[i].category;
+        // On Windows the class id is a COM GUID in memory: its first three fields are stored little-endian.
+        unsigned char prefix[8];
+        std::memcpy(prefix, expected[i].prefix, 8);
+#ifdef _WIN32
+        std::reverse(prefix, prefix + 4);
+        std::reverse(prefix + 4, prefix + 6);
+        std::reverse(prefix + 6, prefix + 8);
+#endif
+        EXPECT_EQ(std::memcmp(classInfo.cid, prefix, 8), 0) << expected[i].category;
         EXPECT_EQ(std::memcmp(classInfo.cid + 8, codes, 8), 0) << expected[i].category;
     }
     factory->release();

@@ -192,6 +192,9 @@ TEST(TextLayer, ArabicScriptLettersTakeTheirJoinedForms)
 
 TEST(TextLayer, DevanagariAndKhmerClustersMatchHarfBuzzCommandLineShaper)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "hb-shape is a program of the Linux build machine";
+#endif
     if (!juce::File("/usr/bin/hb-shape").existsAsFile())
         GTEST_SKIP() << "hb-shape (libharfbuzz-bin) is not installed";
     struct Sample {
