@@ -43,6 +43,25 @@ protected:
         pumpMessages(10);
     }
 
+    // Plays a mono signal into both main input channels in blocks of 512 and returns one output channel.
+    std::vector<float> playThrough(const std::vector<float>& input, int outputChannel)
+    {
+        const int blocks = static_cast<int>(input.size()) / 512;
+        std::vector<float> output(static_cast<std::size_t>(blocks) * 512);
+        juce::AudioBuffer<float> buffer(
+            std::max(plugin->getTotalNumInputChannels(), plugin->getTotalNumOutputChannels()), 512);
+        juce::MidiBuffer midi;
+        for (int block = 0; block < blocks; ++block) {
+            buffer.clear();
+            for (int channel = 0; channel < 2; ++channel)
+                buffer.copyFrom(channel, 0, input.data() + block * 512, 512);
+            plugin->processBlock(buffer, midi);
+            std::copy(buffer.getReadPointer(outputChannel), buffer.getReadPointer(outputChannel) + 512,
+                      output.data() + block * 512);
+        }
+        return output;
+    }
+
     juce::AudioPluginFormatManager formats;
     juce::PluginDescription description;
     std::unique_ptr<juce::AudioPluginInstance> plugin;
@@ -238,20 +257,10 @@ TEST_F(HostedPlugin, BypassedVoiceComesBackDelayedByExactlyTheReportedLatency)
 
     const int blocks = 40;
     const int total = blocks * 512;
-    std::vector<float> input(static_cast<std::size_t>(total)), output(static_cast<std::size_t>(total));
+    std::vector<float> input(static_cast<std::size_t>(total));
     for (int i = 0; i < total; ++i)
         input[static_cast<std::size_t>(i)] = 0.6f * static_cast<float>(std::sin(0.031 * i) * std::sin(0.0007 * i));
-
-    juce::AudioBuffer<float> buffer(std::max(plugin->getTotalNumInputChannels(), plugin->getTotalNumOutputChannels()),
-                                    512);
-    juce::MidiBuffer midi;
-    for (int block = 0; block < blocks; ++block) {
-        buffer.clear();
-        for (int channel = 0; channel < 2; ++channel)
-            buffer.copyFrom(channel, 0, input.data() + block * 512, 512);
-        plugin->processBlock(buffer, midi);
-        std::copy(buffer.getReadPointer(1), buffer.getReadPointer(1) + 512, output.data() + block * 512);
-    }
+    const std::vector<float> output = playThrough(input, 1);
     // The fade into bypass settles within about 1150 samples; from then on the output is the delayed input.
     for (int i = latency + 2048; i < total; ++i)
         ASSERT_FLOAT_EQ(output[static_cast<std::size_t>(i)], input[static_cast<std::size_t>(i - latency)]) << i;
@@ -398,17 +407,7 @@ TEST_F(HostedPlugin, MosquitoLiftsASungToneByAnOctave)
     const int blocks = 190;
     const int total = blocks * 512;
     const std::vector<float> input = testing_support::harmonicTone(220.0, rate, total, 0.3f);
-    std::vector<float> output(static_cast<std::size_t>(total));
-    juce::AudioBuffer<float> buffer(std::max(plugin->getTotalNumInputChannels(), plugin->getTotalNumOutputChannels()),
-                                    512);
-    juce::MidiBuffer midi;
-    for (int block = 0; block < blocks; ++block) {
-        buffer.clear();
-        for (int channel = 0; channel < 2; ++channel)
-            buffer.copyFrom(channel, 0, input.data() + block * 512, 512);
-        plugin->processBlock(buffer, midi);
-        std::copy(buffer.getReadPointer(0), buffer.getReadPointer(0) + 512, output.data() + block * 512);
-    }
+    const std::vector<float> output = playThrough(input, 0);
 
     const int analysed = 16384;
     EXPECT_NEAR(centsBetween(fundamentalHz(input.data(), analysed, rate), 220.0), 0.0, 1.0) << "the estimate itself";
