@@ -7,6 +7,7 @@
 
 #include "Signals.h"
 
+#include <juce_audio_processors/juce_audio_processors.h>
 #include <juce_core/juce_core.h>
 
 #include <gtest/gtest.h>
@@ -185,6 +186,50 @@ TEST(CommandLine, KnowsEveryEffectByItsEnglishNameAndParameterText)
         EXPECT_EQ(modeFromName(modeSlug(static_cast<Mode>(m))), static_cast<Mode>(m));
     for (int note = 0; note < 12; ++note)
         EXPECT_EQ(noteFromName(noteName(note)), note);
+}
+
+TEST(Render, SavesTheFourModeValuesTheEditorsEffectListWrites)
+{
+    // The editor's list writes all four for a voice effect, and only "mastering" for Master Tolmar so that
+    // switching it off brings the earlier effect back. Start from a state away from every one of them.
+    juce::MemoryBlock start;
+    const auto startXml = juce::parseXML("<TolmarVoz beatKey=\"-1\"><PARAM id=\"effect\" value=\"1\"/>"
+                                         "<PARAM id=\"wobble\" value=\"1\"/><PARAM id=\"vocalStyle\" value=\"3\"/>"
+                                         "<PARAM id=\"mastering\" value=\"1\"/></TolmarVoz>");
+    ASSERT_NE(startXml, nullptr);
+    juce::AudioProcessor::copyXmlToBinary(*startXml, start);
+
+    struct Values {
+        double mastering, effect, wobble, vocalStyle;
+    };
+    const Values expected[] = {
+        {0, 0, 0, 0}, {0, 1, 0, 0}, {0, 2, 0, 0}, {0, 0, 1, 0}, // Mosquito, Satanic, Trap default, Dizzy mosquito
+        {0, 2, 0, 1}, {0, 2, 0, 2}, {0, 2, 0, 3},               // Cumbia, Reggaeton, Ultra edited
+        {1, 1, 1, 3},                                           // Master Tolmar: the voice values as they were
+    };
+    const AudioData voice = makeAudio(48000.0, {testing_support::sine(220.0, 48000.0, 960)});
+    for (int m = 0; m < 8; ++m) {
+        RenderJob job;
+        job.voice = &voice;
+        job.state.assign(static_cast<const char*>(start.getData()),
+                         static_cast<const char*>(start.getData()) + start.getSize());
+        job.mode = static_cast<Mode>(m);
+        RenderResult result;
+        std::string error;
+        ASSERT_TRUE(render(job, result, error)) << error;
+        const auto saved =
+            juce::AudioProcessor::getXmlFromBinary(result.state.data(), static_cast<int>(result.state.size()));
+        ASSERT_NE(saved, nullptr);
+        const auto valueOf = [&saved](const char* id) {
+            const auto* parameter = saved->getChildByAttribute("id", id);
+            return parameter != nullptr ? parameter->getDoubleAttribute("value", -1.0) : -1.0;
+        };
+        const auto& e = expected[m];
+        EXPECT_EQ(valueOf("mastering"), e.mastering) << "mode " << m;
+        EXPECT_EQ(valueOf("effect"), e.effect) << "mode " << m;
+        EXPECT_EQ(valueOf("wobble"), e.wobble) << "mode " << m;
+        EXPECT_EQ(valueOf("vocalStyle"), e.vocalStyle) << "mode " << m;
+    }
 }
 
 TEST(Render, SelectsEveryModeThroughTheParametersWhateverTheStateHeld)
