@@ -38,26 +38,26 @@ juce_add_plugin(TolmarVez
     COPY_PLUGIN_AFTER_BUILD FALSE)
 
 set(TOLMAR_PLUGIN_SOURCES
-    Source/Processor.cpp
+    Source/plugin/Processor.cpp
     Source/plugin/Parameters.cpp
-    Source/SavedState.cpp
-    Source/Editor.cpp
-    Source/TolmarLook.cpp
-    Source/text/FontFallback.cpp
-    Source/text/TextShaper.cpp
-    Source/text/HarfBuzzTextLayer.cpp
-    Source/text/ReadOnlyText.cpp
-    Source/i18n/LanguageNames.cpp
-    Source/i18n/LanguageTables.cpp
+    Source/plugin/SavedState.cpp
+    Source/editor/Editor.cpp
+    Source/editor/TolmarLook.cpp
+    Source/editor/text/FontFallback.cpp
+    Source/editor/text/TextShaper.cpp
+    Source/editor/text/HarfBuzzTextLayer.cpp
+    Source/editor/text/ReadOnlyText.cpp
+    Source/editor/i18n/LanguageNames.cpp
+    Source/editor/i18n/LanguageTables.cpp
     Source/standalone/StandaloneInputs.cpp
 )
 # The text layer's platform parts: where the installed fonts are and in what order to try them, and the
 # Unicode line breaker (DirectWrite's text analyser on Windows, libunibreak elsewhere).
 if(WIN32)
-    list(APPEND TOLMAR_PLUGIN_SOURCES Source/text/FontCatalogWindows.cpp Source/text/FontFolders.cpp
-        Source/text/LineBreakerDirectWrite.cpp)
+    list(APPEND TOLMAR_PLUGIN_SOURCES Source/editor/text/FontCatalogWindows.cpp Source/editor/text/FontFolders.cpp
+        Source/editor/text/LineBreakerDirectWrite.cpp)
 else()
-    list(APPEND TOLMAR_PLUGIN_SOURCES Source/text/FontCatalogFontconfig.cpp Source/text/LineBreakerUnibreak.cpp)
+    list(APPEND TOLMAR_PLUGIN_SOURCES Source/editor/text/FontCatalogFontconfig.cpp Source/editor/text/LineBreakerUnibreak.cpp)
 endif()
 target_sources(TolmarVez PRIVATE ${TOLMAR_PLUGIN_SOURCES})
 # Our warnings for our files only: the framework's module sources compile in the same target.

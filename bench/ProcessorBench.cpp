@@ -1,4 +1,4 @@
-#include "Processor.h"
+#include "plugin/Processor.h"
 #include "dsp/Key.h"
 #include "dsp/KeyAnalyzer.h"
 #include "render/DemoMaterial.h"

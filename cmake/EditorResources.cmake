@@ -3,7 +3,7 @@
 
 # Text tables: a small host tool checks every language file and writes the constant tables into the build tree.
 # The glob is re-checked at every build, so a language file that appears later is picked up without reconfiguring.
-set(TOLMAR_TEXT_TABLE_TOOL_SOURCE ${CMAKE_SOURCE_DIR}/Source/i18n/MakeTextTables.cpp)
+set(TOLMAR_TEXT_TABLE_TOOL_SOURCE ${CMAKE_SOURCE_DIR}/Source/editor/i18n/MakeTextTables.cpp)
 if(CMAKE_CROSSCOMPILING)
     # The tool runs on the build machine, so a cross build compiles it with the build machine's compiler.
     find_program(TOLMAR_BUILD_MACHINE_CXX NAMES c++ g++ REQUIRED)
@@ -20,7 +20,7 @@ else()
     set(TOLMAR_TEXT_TABLE_TOOL tolmar_make_text_tables)
 endif()
 
-set(TOLMAR_LANGUAGE_DIR ${CMAKE_SOURCE_DIR}/Source/i18n/languages)
+set(TOLMAR_LANGUAGE_DIR ${CMAKE_SOURCE_DIR}/Source/editor/i18n/languages)
 file(GLOB TOLMAR_LANGUAGE_FILES CONFIGURE_DEPENDS ${TOLMAR_LANGUAGE_DIR}/*.txt)
 set(TOLMAR_TEXT_TABLES ${CMAKE_BINARY_DIR}/generated/i18n/LanguageTexts.cpp)
 add_custom_command(OUTPUT ${TOLMAR_TEXT_TABLES}
@@ -34,10 +34,10 @@ set_source_files_properties(${TOLMAR_TEXT_TABLES} PROPERTIES COMPILE_OPTIONS "${
 
 # Pictures: committed PNGs (made from the SVGs beside them by scripts/make-art) as byte arrays in TolmarArt.
 set(TOLMAR_ART_FILES
-    ${CMAKE_SOURCE_DIR}/Source/art/brand.png
-    ${CMAKE_SOURCE_DIR}/Source/art/icon.png
-    ${CMAKE_SOURCE_DIR}/Source/art/approved.png
-    ${CMAKE_SOURCE_DIR}/Source/art/studio.png)
+    ${CMAKE_SOURCE_DIR}/Source/editor/art/brand.png
+    ${CMAKE_SOURCE_DIR}/Source/editor/art/icon.png
+    ${CMAKE_SOURCE_DIR}/Source/editor/art/approved.png
+    ${CMAKE_SOURCE_DIR}/Source/editor/art/studio.png)
 juce_add_binary_data(TolmarArtData NAMESPACE TolmarArt HEADER_NAME TolmarArt.h SOURCES ${TOLMAR_ART_FILES})
 # The framework's rule only watches its list of names; make it watch the pictures themselves too.
 get_target_property(TOLMAR_ART_SOURCES TolmarArtData SOURCES)

@@ -2,7 +2,7 @@
 // the sound is the plug-in's own.
 #include "standalone/StandaloneInputs.h"
 #include "AllocationCounter.h"
-#include "Processor.h"
+#include "plugin/Processor.h"
 #include "Signals.h"
 
 #include <gtest/gtest.h>

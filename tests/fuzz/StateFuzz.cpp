@@ -3,7 +3,7 @@
 // it again gives the same settings.
 #include "FuzzCheck.h"
 
-#include "SavedState.h"
+#include "plugin/SavedState.h"
 
 #include <cmath>
 #include <vector>

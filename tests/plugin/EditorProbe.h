@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Editor.h"
+#include "editor/Editor.h"
 
 // Reads and drives the editor's private controls for the editor tests and the screenshot tool.
 struct EditorProbe {

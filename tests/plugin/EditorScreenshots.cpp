@@ -3,7 +3,7 @@
 // $TOLMAR_SCREENSHOT_DIR. Each is read back to prove the window rendered at its size.
 #include "EditorProbe.h"
 
-#include "i18n/LanguageNames.h"
+#include "editor/i18n/LanguageNames.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The editor: layout, the effect list against the four mode parameters, texts per language, the beat status,
 // painting, the compiled-in pictures and the text tables. Needs a display: run under xvfb-run.
 #include "EditorProbe.h"
-#include "i18n/LanguageTables.h"
-#include "text/TextLayer.h"
+#include "editor/i18n/LanguageTables.h"
+#include "editor/text/TextLayer.h"
 
 #include "ModeRule.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Processor.h"
+#include "plugin/Processor.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 

@@ -1,5 +1,5 @@
-#include "Processor.h"
-#include "i18n/LanguageNames.h"
+#include "plugin/Processor.h"
+#include "editor/i18n/LanguageNames.h"
 #include "plugin/Parameters.h"
 
 #include "ModeRule.h"

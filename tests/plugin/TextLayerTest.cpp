@@ -3,8 +3,8 @@
 // shaper, descriptions wrap inside their areas between clusters, and the 15 Hz poll shapes nothing when nothing
 // changed. Needs the fonts of scripts/install-deps and a display (run under xvfb-run).
 #include "EditorProbe.h"
-#include "i18n/LanguageTables.h"
-#include "text/TextLayer.h"
+#include "editor/i18n/LanguageTables.h"
+#include "editor/text/TextLayer.h"
 
 #include <gtest/gtest.h>
 

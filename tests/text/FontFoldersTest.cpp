@@ -1,6 +1,6 @@
 // The Windows font catalog's order over a listing of the fonts folders, and the character coverage it reads from a
 // face's character map, checked against the platform catalog's own coverage of the same installed faces.
-#include "text/FontFolders.h"
+#include "editor/text/FontFolders.h"
 
 #include <gtest/gtest.h>
 

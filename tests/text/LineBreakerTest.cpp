@@ -1,7 +1,7 @@
 // The Windows line breaker (DirectWrite's text analyser) against the break opportunities that libunibreak, the
 // Linux line breaker, finds in the same strings. Each pattern has one mark per code point: '.' no break after it,
 // '/' a line may end after it, '!' a line must end after it.
-#include "text/LineBreaker.h"
+#include "editor/text/LineBreaker.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 # platform) and the character coverage read from installed faces.
 add_executable(tolmar_font_tests
     ${CMAKE_CURRENT_LIST_DIR}/FontFoldersTest.cpp
-    ${CMAKE_SOURCE_DIR}/Source/text/FontFolders.cpp
-    $<IF:$<PLATFORM_ID:Windows>,${CMAKE_SOURCE_DIR}/Source/text/FontCatalogWindows.cpp,${CMAKE_SOURCE_DIR}/Source/text/FontCatalogFontconfig.cpp>
+    ${CMAKE_SOURCE_DIR}/Source/editor/text/FontFolders.cpp
+    $<IF:$<PLATFORM_ID:Windows>,${CMAKE_SOURCE_DIR}/Source/editor/text/FontCatalogWindows.cpp,${CMAKE_SOURCE_DIR}/Source/editor/text/FontCatalogFontconfig.cpp>
 )
 target_include_directories(tolmar_font_tests PRIVATE ${CMAKE_SOURCE_DIR}/Source)
 target_link_libraries(tolmar_font_tests PRIVATE PkgConfig::TOLMAR_TEXT GTest::gtest_main tolmar_warnings)
@@ -16,7 +16,7 @@ endif()
 if(WIN32)
     add_executable(tolmar_linebreak_tests
         ${CMAKE_CURRENT_LIST_DIR}/LineBreakerTest.cpp
-        ${CMAKE_SOURCE_DIR}/Source/text/LineBreakerDirectWrite.cpp
+        ${CMAKE_SOURCE_DIR}/Source/editor/text/LineBreakerDirectWrite.cpp
     )
     target_include_directories(tolmar_linebreak_tests PRIVATE ${CMAKE_SOURCE_DIR}/Source)
     target_link_libraries(tolmar_linebreak_tests PRIVATE dwrite GTest::gtest_main tolmar_warnings)

@@ -1,6 +1,6 @@
 #include "render/Renderer.h"
 
-#include "Processor.h"
+#include "plugin/Processor.h"
 #include "plugin/Parameters.h"
 
 #include <algorithm>

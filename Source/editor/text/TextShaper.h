@@ -1,7 +1,7 @@
 #pragma once
 
-#include "text/FontFallback.h"
-#include "text/LineBreaker.h"
+#include "editor/text/FontFallback.h"
+#include "editor/text/LineBreaker.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "text/FontFallback.h"
+#include "editor/text/FontFallback.h"
 
 #include <hb-ft.h>
 #include <hb-ot.h>

@@ -1,4 +1,4 @@
-#include "i18n/LanguageTables.h"
+#include "editor/i18n/LanguageTables.h"
 
 #include <algorithm>
 

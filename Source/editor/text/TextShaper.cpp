@@ -1,4 +1,4 @@
-#include "text/TextShaper.h"
+#include "editor/text/TextShaper.h"
 
 #include <fribidi.h>
 #include <thai/thbrk.h>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Processor.h"
-#include "TolmarLook.h"
-#include "text/ReadOnlyText.h"
+#include "plugin/Processor.h"
+#include "editor/TolmarLook.h"
+#include "editor/text/ReadOnlyText.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 #include <juce_gui_basics/juce_gui_basics.h>

@@ -1,6 +1,6 @@
 // Line breaking on Windows: DirectWrite's text analyser (IDWriteTextAnalyzer::AnalyzeLineBreakpoints), which
 // works on UTF-16. The analyser reads the text through a source and reports through a sink, both ours.
-#include "text/LineBreaker.h"
+#include "editor/text/LineBreaker.h"
 
 #define WIN32_LEAN_AND_MEAN
 #ifndef NOMINMAX

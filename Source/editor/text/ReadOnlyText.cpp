@@ -1,4 +1,4 @@
-#include "text/ReadOnlyText.h"
+#include "editor/text/ReadOnlyText.h"
 
 namespace tolmar::text {
 

@@ -1,4 +1,4 @@
-#include "SavedState.h"
+#include "plugin/SavedState.h"
 
 #include "dsp/Key.h"
 

@@ -1,7 +1,7 @@
 // Installed fonts on Windows: the files of the system fonts folder (%WINDIR%\Fonts) and of the per-user one
 // (%LOCALAPPDATA%\Microsoft\Windows\Fonts), ordered per language by the table of faces Windows ships.
-#include "text/FontCatalog.h"
-#include "text/FontFolders.h"
+#include "editor/text/FontCatalog.h"
+#include "editor/text/FontFolders.h"
 
 #define WIN32_LEAN_AND_MEAN
 #ifndef NOMINMAX

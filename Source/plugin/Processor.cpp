@@ -1,9 +1,9 @@
-#include "Processor.h"
+#include "plugin/Processor.h"
 
-#include "Editor.h"
-#include "SavedState.h"
+#include "editor/Editor.h"
+#include "plugin/SavedState.h"
 
-#include "i18n/LanguageNames.h"
+#include "editor/i18n/LanguageNames.h"
 #include "standalone/StandaloneInputs.h"
 
 #include <algorithm>

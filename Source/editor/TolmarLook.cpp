@@ -1,4 +1,4 @@
-#include "TolmarLook.h"
+#include "editor/TolmarLook.h"
 
 #include <algorithm>
 #include <cmath>

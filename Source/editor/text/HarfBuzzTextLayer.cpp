@@ -1,7 +1,7 @@
 // The text layer on Debian's libraries: FriBidi, fontconfig, HarfBuzz, libunibreak and libthai in TextShaper;
 // here the caches, line breaking in pixels, visual reordering, and glyph outlines from FreeType filled as paths.
-#include "text/TextLayer.h"
-#include "text/TextShaper.h"
+#include "editor/text/TextLayer.h"
+#include "editor/text/TextShaper.h"
 
 #include FT_OUTLINE_H
 

@@ -4,7 +4,7 @@
 #include FT_FREETYPE_H
 #include <hb.h>
 
-#include "text/FontCatalog.h"
+#include "editor/text/FontCatalog.h"
 
 #include <map>
 #include <memory>

@@ -1,7 +1,7 @@
-#include "Editor.h"
+#include "editor/Editor.h"
 
-#include "i18n/LanguageNames.h"
-#include "i18n/LanguageTables.h"
+#include "editor/i18n/LanguageNames.h"
+#include "editor/i18n/LanguageTables.h"
 
 #include <TolmarArt.h>
 

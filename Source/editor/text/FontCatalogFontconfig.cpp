@@ -1,5 +1,5 @@
 // Installed fonts through fontconfig (Linux): its sorted match for the "Segoe UI" request in the script's language.
-#include "text/FontCatalog.h"
+#include "editor/text/FontCatalog.h"
 
 #include <fontconfig/fontconfig.h>
 

@@ -1,4 +1,4 @@
-#include "i18n/LanguageNames.h"
+#include "editor/i18n/LanguageNames.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "i18n/LanguageNames.h"
+#include "editor/i18n/LanguageNames.h"
 
 namespace tolmar {
 
-// The editor's texts in one language, UTF-8, in the order of the lines of Source/i18n/languages/NNN.txt.
+// The editor's texts in one language, UTF-8, in the order of the lines of Source/editor/i18n/languages/NNN.txt.
 struct LanguageText {
     const char* effectLabel;
     const char* effectMosquito;

@@ -1,5 +1,5 @@
 // Line breaking on Linux: Debian's libunibreak.
-#include "text/LineBreaker.h"
+#include "editor/text/LineBreaker.h"
 
 #include <linebreak.h>
 

@@ -1,4 +1,4 @@
-#include "text/FontFolders.h"
+#include "editor/text/FontFolders.h"
 
 #include <algorithm>
 #include <map>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "text/FontCatalog.h"
+#include "editor/text/FontCatalog.h"
 
 // How the Windows font catalog orders the files of the fonts folders. Plain file-name logic over FreeType, the same
 // on every platform, so the order is tested where the tests run.

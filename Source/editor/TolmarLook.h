@@ -1,6 +1,6 @@
 #pragma once
 
-#include "text/TextLayer.h"
+#include "editor/text/TextLayer.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
