@@ -118,6 +118,44 @@ TEST(FontFolders, EveryOtherOutlineFileComesLastOnceWithTheRequestedWeightFirst)
     }
 }
 
+TEST(FontFolders, OtherFilesMadeForTheLanguagesScriptComeFirst)
+{
+    // Without Nirmala UI or Latha, Tamil falls to the other files; Grantha's faces also map some Tamil letters and
+    // sort before them by name.
+    const std::vector<std::string> listing{
+        userFolder + "NotoSansGrantha-Regular.ttf", userFolder + "NotoSansThai-Regular.ttf",
+        userFolder + "NotoSansTamil-Bold.ttf", userFolder + "NotoSansTamil-Regular.ttf"};
+    struct Case {
+        const char* language;
+        bool bold;
+        std::vector<std::string> files;
+    };
+    const Case cases[] = {
+        {"ta",
+         false,
+         {"NotoSansTamil-Regular.ttf", "NotoSansTamil-Bold.ttf", "NotoSansGrantha-Regular.ttf",
+          "NotoSansThai-Regular.ttf"}},
+        {"ta",
+         true,
+         {"NotoSansTamil-Bold.ttf", "NotoSansTamil-Regular.ttf", "NotoSansGrantha-Regular.ttf",
+          "NotoSansThai-Regular.ttf"}},
+        {"th",
+         false,
+         {"NotoSansThai-Regular.ttf", "NotoSansGrantha-Regular.ttf", "NotoSansTamil-Regular.ttf",
+          "NotoSansTamil-Bold.ttf"}},
+        {"",
+         false,
+         {"NotoSansGrantha-Regular.ttf", "NotoSansTamil-Regular.ttf", "NotoSansThai-Regular.ttf",
+          "NotoSansTamil-Bold.ttf"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> expected;
+        for (const std::string& name : c.files)
+            expected.push_back(userFolder + name);
+        EXPECT_EQ(filesOf(orderFontFiles(listing, c.language, c.bold)), expected) << c.language << " bold " << c.bold;
+    }
+}
+
 TEST(FontFolders, NoFontsGiveAnEmptyOrder)
 {
     EXPECT_TRUE(orderFontFiles({}, "ja", false).empty());

@@ -63,42 +63,45 @@ constexpr KnownFace knownFaces[] = {
     {"Javanese Text", "javatext.ttf", ""},
 };
 
-// The families to try after "Segoe UI" for a language, best first.
+// The families to try after "Segoe UI" for a language, best first, and the script's name as font files spell it
+// ("NotoSansTamil-Regular.ttf"): among the other installed files, those made for the script come first, so a face
+// that maps a few of its letters for another script (Grantha maps Tamil's pa and va) never wins over them.
 struct LanguageFaces {
     const char* language;
     std::vector<const char*> families;
+    const char* scriptInFileNames;
 };
 
 const std::vector<LanguageFaces>& languageFaces()
 {
     static const std::vector<LanguageFaces> table{
-        {"ar", {"Tahoma", "Arial", "Times New Roman"}},
-        {"he", {"Arial", "Tahoma", "Times New Roman"}},
-        {"hi", {"Nirmala UI", "Mangal"}},
-        {"bn", {"Nirmala UI", "Vrinda"}},
-        {"pa", {"Nirmala UI", "Raavi"}},
-        {"gu", {"Nirmala UI", "Shruti"}},
-        {"or", {"Nirmala UI", "Kalinga"}},
-        {"ta", {"Nirmala UI", "Latha"}},
-        {"te", {"Nirmala UI", "Gautami"}},
-        {"kn", {"Nirmala UI", "Tunga"}},
-        {"ml", {"Nirmala UI", "Kartika"}},
-        {"si", {"Nirmala UI", "Iskoola Pota"}},
-        {"th", {"Leelawadee UI", "Leelawadee", "Tahoma"}},
-        {"lo", {"Leelawadee UI", "Lao UI"}},
-        {"km", {"Leelawadee UI", "Khmer UI"}},
-        {"my", {"Myanmar Text"}},
-        {"bo", {"Microsoft Himalaya"}},
-        {"am", {"Ebrima", "Nyala"}},
-        {"ka", {"Sylfaen"}},
-        {"hy", {"Sylfaen"}},
-        {"ko", {"Malgun Gothic", "Gulim"}},
-        {"ja", {"Yu Gothic", "Meiryo", "MS Gothic"}},
-        {"zh-cn", {"Microsoft YaHei", "SimSun"}},
-        {"zh-tw", {"Microsoft JhengHei", "MingLiU"}},
-        {"iu", {"Gadugi", "Euphemia"}},
-        {"dv", {"MV Boli"}},
-        {"syr", {"Segoe UI Historic", "Estrangelo Edessa"}},
+        {"ar", {"Tahoma", "Arial", "Times New Roman"}, "arabic"},
+        {"he", {"Arial", "Tahoma", "Times New Roman"}, "hebrew"},
+        {"hi", {"Nirmala UI", "Mangal"}, "devanagari"},
+        {"bn", {"Nirmala UI", "Vrinda"}, "bengali"},
+        {"pa", {"Nirmala UI", "Raavi"}, "gurmukhi"},
+        {"gu", {"Nirmala UI", "Shruti"}, "gujarati"},
+        {"or", {"Nirmala UI", "Kalinga"}, "oriya"},
+        {"ta", {"Nirmala UI", "Latha"}, "tamil"},
+        {"te", {"Nirmala UI", "Gautami"}, "telugu"},
+        {"kn", {"Nirmala UI", "Tunga"}, "kannada"},
+        {"ml", {"Nirmala UI", "Kartika"}, "malayalam"},
+        {"si", {"Nirmala UI", "Iskoola Pota"}, "sinhala"},
+        {"th", {"Leelawadee UI", "Leelawadee", "Tahoma"}, "thai"},
+        {"lo", {"Leelawadee UI", "Lao UI"}, "lao"},
+        {"km", {"Leelawadee UI", "Khmer UI"}, "khmer"},
+        {"my", {"Myanmar Text"}, "myanmar"},
+        {"bo", {"Microsoft Himalaya"}, "tibetan"},
+        {"am", {"Ebrima", "Nyala"}, "ethiopic"},
+        {"ka", {"Sylfaen"}, "georgian"},
+        {"hy", {"Sylfaen"}, "armenian"},
+        {"ko", {"Malgun Gothic", "Gulim"}, "cjk"},
+        {"ja", {"Yu Gothic", "Meiryo", "MS Gothic"}, "cjk"},
+        {"zh-cn", {"Microsoft YaHei", "SimSun"}, "cjk"},
+        {"zh-tw", {"Microsoft JhengHei", "MingLiU"}, "cjk"},
+        {"iu", {"Gadugi", "Euphemia"}, "canadianaboriginal"},
+        {"dv", {"MV Boli"}, "thaana"},
+        {"syr", {"Segoe UI Historic", "Estrangelo Edessa"}, "syriac"},
     };
     return table;
 }
@@ -272,6 +275,11 @@ std::vector<InstalledFace> orderFontFiles(const std::vector<std::string>& files,
             rest.push_back(entry.first);
     std::stable_partition(rest.begin(), rest.end(),
                           [bold](const std::string& name) { return looksBold(name) == bold; });
+    for (const LanguageFaces& entry : languageFaces())
+        if (language == entry.language)
+            std::stable_partition(rest.begin(), rest.end(), [&entry](const std::string& name) {
+                return name.find(entry.scriptInFileNames) != std::string::npos;
+            });
     for (const std::string& name : rest)
         add(name, fileNameOf(pathByName[name]).substr(0, fileNameOf(pathByName[name]).find_last_of('.')));
     return order;
