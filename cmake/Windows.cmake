@@ -6,9 +6,6 @@ endif()
 # The C++ runtime, libgcc and winpthread are linked in, so the module and the programs import only DLLs
 # that every Windows 10/11 has.
 add_link_options(-static -static-libgcc -static-libstdc++)
-# The cross-built FreeType carries the zlib inflate code of its gzip module; libpng needs Debian's zlib too.
-# Both are zlib, so the first definition serves.
-add_link_options(-Wl,--allow-multiple-definition)
 
 # MinGW's math.h declares M_PI and friends in strict C++17 only when asked.
 add_compile_definitions(_USE_MATH_DEFINES)
