@@ -23,8 +23,8 @@ no_errors_but_parameter_properties() {
 check "lv2_validate ran over the bundle" grep -q '^Found [0-9]* errors among' "$work/validate.log"
 check "lv2_validate finds no errors but lv2:portProperty on parameters" no_errors_but_parameter_properties
 
-# The build's bundle first (lilv ignores later copies of a plug-in), then the LV2 specifications from lv2-dev, which
-# name the plug-in classes.
+# The build's bundle first (lilv ignores later copies of a plug-in), then the LV2 vocabulary bundles from lv2-dev,
+# which name the plug-in classes.
 LV2_PATH="$(dirname "$bundle"):/usr/lib/lv2" HOME="$work" lv2info "$uri" >"$work/info.txt" 2>&1 || true
 info() { grep -q -- "$1" "$work/info.txt" || { cat "$work/info.txt"; return 1; }; }
 check "lv2info finds the plug-in by its URI" equals "$(head -n 1 "$work/info.txt")" "$uri"
