@@ -22,14 +22,18 @@ endif()
 
 set(TOLMAR_LANGUAGE_DIR ${CMAKE_SOURCE_DIR}/Source/editor/i18n/languages)
 file(GLOB TOLMAR_LANGUAGE_FILES CONFIGURE_DEPENDS ${TOLMAR_LANGUAGE_DIR}/*.txt)
-set(TOLMAR_TEXT_TABLES ${CMAKE_BINARY_DIR}/generated/i18n/LanguageTexts.cpp)
-add_custom_command(OUTPUT ${TOLMAR_TEXT_TABLES}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/generated/i18n
-    COMMAND ${TOLMAR_TEXT_TABLE_TOOL} ${TOLMAR_LANGUAGE_DIR} ${TOLMAR_TEXT_TABLES}
+# The header (language count, the text struct and its slots) sits under the same include path as the sources.
+set(TOLMAR_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+set(TOLMAR_TEXT_HEADER ${TOLMAR_GENERATED_DIR}/editor/i18n/LanguageFiles.h)
+set(TOLMAR_TEXT_TABLES ${TOLMAR_GENERATED_DIR}/editor/i18n/LanguageTexts.cpp)
+add_custom_command(OUTPUT ${TOLMAR_TEXT_HEADER} ${TOLMAR_TEXT_TABLES}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${TOLMAR_GENERATED_DIR}/editor/i18n
+    COMMAND ${TOLMAR_TEXT_TABLE_TOOL} ${TOLMAR_LANGUAGE_DIR} ${TOLMAR_TEXT_HEADER} ${TOLMAR_TEXT_TABLES}
     DEPENDS ${TOLMAR_TEXT_TABLE_TOOL} ${TOLMAR_LANGUAGE_FILES}
     COMMENT "Checking the language files and generating the interface text tables"
     VERBATIM)
-target_sources(TolmarVez PRIVATE ${TOLMAR_TEXT_TABLES})
+target_sources(TolmarVez PRIVATE ${TOLMAR_TEXT_HEADER} ${TOLMAR_TEXT_TABLES})
+target_include_directories(TolmarVez PUBLIC ${TOLMAR_GENERATED_DIR})
 set_source_files_properties(${TOLMAR_TEXT_TABLES} PROPERTIES COMPILE_OPTIONS "${TOLMAR_WARNING_FLAGS}")
 
 # Pictures: committed PNGs (made from the SVGs beside them by scripts/make-art) as byte arrays in TolmarArt.

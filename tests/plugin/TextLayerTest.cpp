@@ -3,6 +3,7 @@
 // shaper, descriptions wrap inside their areas between clusters, and the 15 Hz poll shapes nothing when nothing
 // changed. Needs the fonts of scripts/install-deps and a display (run under xvfb-run).
 #include "EditorProbe.h"
+#include "editor/i18n/LanguageNames.h"
 #include "editor/i18n/LanguageTables.h"
 #include "editor/text/TextLayer.h"
 

@@ -1,34 +1,30 @@
-// Build-time tool: turns the language files Source/editor/i18n/languages/000.txt … 175.txt into the constant tables
-// `words`, `languageNotices` and `studioCredits`. Each file is a header line "# NNN <name>" followed by exactly
-// one "key=text" line per slot, in a fixed order; the text is everything after the first '=', byte for byte.
-// Any deviation stops the build with the file, the line and what was expected.
+// Build-time tool: turns the language files Source/editor/i18n/languages/000.txt, 001.txt, … into the editor's
+// text tables. Everything about the languages comes from the files:
+//   - how many there are: the numbers run from 000 without a gap, and no other .txt file may sit beside them;
+//   - each language's name: the header line "# NNN <name>";
+//   - its writing direction: the second line, "direction=ltr" or "direction=rtl";
+//   - the text slots: the "key=text" lines after it, up to the closing "notice=" and "credit=" lines. 000.txt
+//     sets the slots' keys and their order, and every other file must list the same keys in the same order.
+// A text is everything after the first '=', byte for byte. The tool writes a header (the language count, the
+// LanguageText struct with one field per slot and the slots' field table) and a source file (the rows, notices,
+// credits, directions and names). Any deviation stops the build with the file, the line and what was expected.
 //
-// Usage: tolmar_make_text_tables <languages directory> <output .cpp>
+// Usage: tolmar_make_text_tables <languages directory> <output header> <output source>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-constexpr int languageCount = 176;
 constexpr const char* company = "Orvane Company 3 - Quistral LLC";
-
-const char* const keys[] = {
-    "effectLabel",   "effectMosquito", "effectSatanic",     "effectDizzyMosquito", "effectCumbia",
-    "effectReggaeton", "effectUltraEdited", "effectMaster",  "descMosquito",        "descSatanic",
-    "descTrapDefault", "descDizzyMosquito", "descCumbia",    "descReggaeton",       "descUltraEdited",
-    "descMaster",    "rootLabel",      "languageLabel",     "hearOriginal",        "visitWebsite",
-    "privacyNote",   "inputLabel",     "outputLabel",       "descTrapDefaultBeat", "tuningSourceLabel",
-    "tuningManual",  "tuningBeat",     "estimatedKey",      "majorWord",           "minorWord",
-    "beatHintConnect", "beatAnalysing", "beatNoClearKey",   "beatKeyLocked",       "analyzeAgain",
-    "notice",        "credit",
-};
-constexpr int keyCount = static_cast<int>(sizeof(keys) / sizeof(keys[0]));
-constexpr int slotCount = keyCount - 2; // the last two lines are the notice and the credit
+constexpr int headerLines = 2; // "# NNN <name>" and the direction line
+constexpr int closingKeys = 2; // "notice" and "credit"
 
 struct Failure {
     std::string message;
@@ -88,71 +84,159 @@ bool isCleanUtf8(const std::string& text)
     return true;
 }
 
+bool isIdentifier(const std::string& key)
+{
+    if (key.empty() || (key[0] >= '0' && key[0] <= '9'))
+        return false;
+    for (char c : key)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'))
+            return false;
+    return true;
+}
+
 std::string threeDigits(int index)
 {
-    char name[8];
+    char name[16];
     std::snprintf(name, sizeof(name), "%03d", index);
     return name;
 }
 
-struct Language {
-    std::vector<std::string> values; // keyCount entries
+std::string languagePath(const std::string& directory, int index) { return directory + "/" + threeDigits(index) + ".txt"; }
+
+struct Entry {
+    std::string key;
+    std::string value;
 };
 
-Language readLanguage(const std::string& directory, int index)
+// One language file, checked for its shape: the header, then "key=text" lines of clean UTF-8.
+struct LanguageFile {
+    std::string path;
+    std::string name;
+    std::vector<Entry> entries; // entry k is on line k + 2
+};
+
+LanguageFile readLanguageFile(const std::string& directory, int index)
 {
-    const std::string number = threeDigits(index);
-    const std::string path = directory + "/" + number + ".txt";
-    std::ifstream in(path, std::ios::binary);
+    LanguageFile file;
+    file.path = languagePath(directory, index);
+    std::ifstream in(file.path, std::ios::binary);
     if (!in)
-        fail(path, 0, "language file is missing");
-    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        fail(file.path, 0, "language file is missing");
+    const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 
     std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < content.size()) {
+    for (size_t start = 0; start < content.size();) {
         const size_t end = content.find('\n', start);
-        if (end == std::string::npos) {
-            lines.push_back(content.substr(start));
-            break;
-        }
-        lines.push_back(content.substr(start, end - start));
-        start = end + 1;
+        lines.push_back(content.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        start = end == std::string::npos ? content.size() : end + 1;
     }
 
-    const std::string header = "# " + number + " ";
+    const std::string header = "# " + threeDigits(index) + " ";
     if (lines.empty() || lines[0].compare(0, header.size(), header) != 0 || lines[0].size() == header.size())
-        fail(path, 1, "the first line must be \"" + header + "<language name>\"");
+        fail(file.path, 1, "the first line must be \"" + header + "<language name>\"");
     if (!isCleanUtf8(lines[0]))
-        fail(path, 1, "not clean UTF-8 (invalid bytes or control characters)");
+        fail(file.path, 1, "not clean UTF-8 (invalid bytes or control characters)");
+    file.name = lines[0].substr(header.size());
+
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const int lineNumber = static_cast<int>(i) + 1;
+        const size_t equals = lines[i].find('=');
+        if (equals == std::string::npos)
+            fail(file.path, lineNumber, "malformed line, expected \"<key>=<text>\"");
+        Entry entry{lines[i].substr(0, equals), lines[i].substr(equals + 1)};
+        if (!isCleanUtf8(entry.value))
+            fail(file.path, lineNumber, "not clean UTF-8 (invalid bytes or control characters)");
+        file.entries.push_back(std::move(entry));
+    }
+    return file;
+}
+
+// The slot keys, in order, as the reference file lists them between the direction line and the closing lines.
+std::vector<std::string> slotKeysOf(const LanguageFile& reference)
+{
+    const auto& entries = reference.entries;
+    const int count = static_cast<int>(entries.size()) - 1 - closingKeys;
+    if (count < 1 || entries[entries.size() - 2].key != "notice" || entries.back().key != "credit")
+        fail(reference.path, 0, "the reference file must end with at least one text line, then \"notice=\" and \"credit=\"");
+    std::vector<std::string> keys;
+    std::set<std::string> seen{"direction", "notice", "credit"};
+    for (int k = 0; k < count; ++k) {
+        const std::string& key = entries[static_cast<size_t>(k) + 1].key;
+        const int lineNumber = k + headerLines + 1;
+        if (!isIdentifier(key))
+            fail(reference.path, lineNumber, "the key \"" + key + "\" is not a name (letters, digits, '_')");
+        if (!seen.insert(key).second)
+            fail(reference.path, lineNumber, "the key \"" + key + "\" appears twice");
+        keys.push_back(key);
+    }
+    return keys;
+}
+
+struct Language {
+    std::string name;
+    bool rightToLeft = false;
+    std::vector<std::string> slots;
+    std::string notice;
+    std::string credit;
+};
+
+Language languageOf(const LanguageFile& file, const std::vector<std::string>& slotKeys)
+{
+    std::vector<std::string> expected{"direction"};
+    expected.insert(expected.end(), slotKeys.begin(), slotKeys.end());
+    expected.push_back("notice");
+    expected.push_back("credit");
+    for (size_t k = 0; k < expected.size(); ++k) {
+        const int lineNumber = static_cast<int>(k) + headerLines;
+        if (k >= file.entries.size())
+            fail(file.path, lineNumber, "missing line \"" + expected[k] + "=...\"");
+        if (file.entries[k].key != expected[k])
+            fail(file.path, lineNumber, "expected key \"" + expected[k] + "\", found \"" + file.entries[k].key + "\"");
+    }
+    if (file.entries.size() > expected.size())
+        fail(file.path, static_cast<int>(expected.size()) + headerLines, "extra line after \"credit\"");
 
     Language language;
-    for (int k = 0; k < keyCount; ++k) {
-        const int lineNumber = k + 2;
-        if (static_cast<int>(lines.size()) <= k + 1)
-            fail(path, lineNumber, std::string("missing line \"") + keys[k] + "=...\"");
-        const std::string& line = lines[static_cast<size_t>(k) + 1];
-        const size_t equals = line.find('=');
-        if (equals == std::string::npos)
-            fail(path, lineNumber, std::string("malformed line, expected \"") + keys[k] + "=<text>\"");
-        const std::string key = line.substr(0, equals);
-        const std::string value = line.substr(equals + 1);
-        if (key != keys[k])
-            fail(path, lineNumber, std::string("expected key \"") + keys[k] + "\", found \"" + key + "\"");
-        if (!isCleanUtf8(value))
-            fail(path, lineNumber, "not clean UTF-8 (invalid bytes or control characters)");
-        if (value.empty() && k < slotCount)
-            fail(path, lineNumber, std::string("empty text for \"") + keys[k] + "\"");
-        language.values.push_back(value);
+    language.name = file.name;
+    const std::string& direction = file.entries.front().value;
+    if (direction != "ltr" && direction != "rtl")
+        fail(file.path, headerLines, "the direction must be \"ltr\" or \"rtl\", found \"" + direction + "\"");
+    language.rightToLeft = direction == "rtl";
+    for (size_t k = 0; k < slotKeys.size(); ++k) {
+        const std::string& text = file.entries[k + 1].value;
+        if (text.empty())
+            fail(file.path, static_cast<int>(k) + headerLines + 1, "empty text for \"" + slotKeys[k] + "\"");
+        language.slots.push_back(text);
     }
-    if (lines.size() > static_cast<size_t>(keyCount) + 1)
-        fail(path, keyCount + 2, "extra line after \"credit\"");
-
-    const std::string& credit = language.values[static_cast<size_t>(keyCount) - 1];
+    language.notice = file.entries[expected.size() - 2].value;
+    language.credit = file.entries.back().value;
     const std::string suffix = company;
+    const std::string& credit = language.credit;
     if (credit.size() <= suffix.size() || credit.compare(credit.size() - suffix.size(), suffix.size(), suffix) != 0)
-        fail(path, keyCount + 1, std::string("the credit must end with \"") + company + "\"");
+        fail(file.path, static_cast<int>(expected.size()) + headerLines - 1,
+             std::string("the credit must end with \"") + company + "\"");
     return language;
+}
+
+// How many languages there are: the files 000.txt, 001.txt, … up to the first gap, and nothing else named *.txt.
+int countLanguageFiles(const std::string& directory)
+{
+    int count = 0;
+    while (std::filesystem::exists(languagePath(directory, count)))
+        ++count;
+    if (count == 0)
+        fail(languagePath(directory, 0), 0, "language file is missing");
+    for (const auto& item : std::filesystem::directory_iterator(directory)) {
+        if (item.path().extension() != ".txt")
+            continue;
+        const std::string stem = item.path().stem().string();
+        const bool inSequence = stem.size() == 3 && stem.find_first_not_of("0123456789") == std::string::npos &&
+                                std::stoi(stem) < count;
+        if (!inSequence)
+            fail(item.path().string(), 0,
+                 "not part of the numbered sequence 000.txt … " + threeDigits(count - 1) + ".txt (is a number missing?)");
+    }
+    return count;
 }
 
 // A C++ string literal of the bytes: UTF-8 stays readable, only the quote and the backslash are escaped.
@@ -168,43 +252,108 @@ std::string literal(const std::string& text)
     return out;
 }
 
+constexpr const char* generatedNote = "// Generated by tolmar_make_text_tables from Source/editor/i18n/languages/*.txt. Do not edit.\n";
+
+void writeHeader(size_t languageCount, const std::vector<std::string>& slotKeys, std::ostream& out)
+{
+    out << generatedNote
+        << "#pragma once\n\n"
+           "namespace tolmar {\n\n"
+           "constexpr int languageCount = "
+        << languageCount
+        << ";\n\n"
+           "// The editor's texts in one language, UTF-8, one field per text line of a language file, in file order.\n"
+           "struct LanguageText {\n";
+    for (const auto& key : slotKeys)
+        out << "    const char* " << key << ";\n";
+    out << "};\n\nconstexpr int languageTextSlots = " << slotKeys.size()
+        << ";\n\n"
+           "// The fields in file order: slot numbers reach their text without assuming the struct's layout.\n"
+           "inline constexpr const char* LanguageText::*languageTextFields[languageTextSlots] = {\n";
+    for (const auto& key : slotKeys)
+        out << "    &LanguageText::" << key << ",\n";
+    out << "};\n\n} // namespace tolmar\n";
+}
+
 void writeTables(const std::vector<Language>& languages, std::ostream& out)
 {
-    out << "// Generated by tolmar_make_text_tables from Source/editor/i18n/languages/*.txt. Do not edit.\n"
-           "#include \"editor/i18n/LanguageTables.h\"\n\n"
+    out << generatedNote
+        << "#include \"editor/i18n/LanguageTables.h\"\n\n"
            "namespace tolmar {\n\n"
            "const LanguageText words[languageCount] = {\n";
     for (size_t i = 0; i < languages.size(); ++i) {
         out << "    { // " << threeDigits(static_cast<int>(i)) << "\n";
-        for (int k = 0; k < slotCount; ++k)
-            out << "        " << literal(languages[i].values[static_cast<size_t>(k)]) << ",\n";
+        for (const auto& text : languages[i].slots)
+            out << "        " << literal(text) << ",\n";
         out << "    },\n";
     }
     out << "};\n\nconst char* const languageNotices[languageCount] = {\n";
     for (const auto& language : languages)
-        out << "    " << literal(language.values[static_cast<size_t>(slotCount)]) << ",\n";
+        out << "    " << literal(language.notice) << ",\n";
     out << "};\n\nconst char* const studioCredits[languageCount] = {\n";
     for (const auto& language : languages)
-        out << "    " << literal(language.values[static_cast<size_t>(slotCount) + 1]) << ",\n";
+        out << "    " << literal(language.credit) << ",\n";
+    out << "};\n\nconst bool languageRtl[languageCount] = {\n";
+    for (size_t i = 0; i < languages.size(); ++i)
+        out << "    " << (languages[i].rightToLeft ? "true" : "false") << ", // " << threeDigits(static_cast<int>(i)) << "\n";
+    out << "};\n\nconst char* const languageNames[languageCount] = {\n";
+    for (size_t i = 0; i < languages.size(); ++i)
+        out << "    " << literal(languages[i].name) << ", // " << threeDigits(static_cast<int>(i)) << "\n";
     out << "};\n\n} // namespace tolmar\n";
+}
+
+std::string readWholeFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Replaces the file only when its content changes, so that a new translation does not make every user of the
+// header compile again; writes beside it and renames, so an interrupted run never leaves half a file behind.
+bool writeIfChanged(const std::string& path, const std::string& content)
+{
+    if (std::filesystem::exists(path) && readWholeFile(path) == content)
+        return true;
+    const std::string temporary = path + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary);
+        out << content;
+        if (!out) {
+            std::cerr << temporary << ": error: cannot write\n";
+            return false;
+        }
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::cerr << path << ": error: cannot replace\n";
+        return false;
+    }
+    return true;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::cerr << "usage: tolmar_make_text_tables <languages directory> <output .cpp>\n";
+    if (argc != 4) {
+        std::cerr << "usage: tolmar_make_text_tables <languages directory> <output header> <output source>\n";
         return 2;
     }
+    const std::string directory = argv[1];
     std::vector<Language> languages;
+    std::vector<std::string> slotKeys;
     std::vector<std::string> failures;
-    for (int i = 0; i < languageCount; ++i) {
-        try {
-            languages.push_back(readLanguage(argv[1], i));
-        } catch (const Failure& failure) {
-            failures.push_back(failure.message);
+    try {
+        const int count = countLanguageFiles(directory);
+        slotKeys = slotKeysOf(readLanguageFile(directory, 0));
+        for (int i = 0; i < count; ++i) {
+            try {
+                languages.push_back(languageOf(readLanguageFile(directory, i), slotKeys));
+            } catch (const Failure& failure) {
+                failures.push_back(failure.message);
+            }
         }
+    } catch (const Failure& failure) {
+        failures.push_back(failure.message);
     }
     if (!failures.empty()) {
         for (const auto& message : failures)
@@ -213,20 +362,9 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    // Write beside the target and rename, so an interrupted run never leaves a half-written table behind.
-    const std::string output = argv[2];
-    const std::string temporary = output + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary);
-        writeTables(languages, out);
-        if (!out) {
-            std::cerr << temporary << ": error: cannot write\n";
-            return 1;
-        }
-    }
-    if (std::rename(temporary.c_str(), output.c_str()) != 0) {
-        std::cerr << output << ": error: cannot replace\n";
-        return 1;
-    }
-    return 0;
+    std::ostringstream header;
+    std::ostringstream tables;
+    writeHeader(languages.size(), slotKeys, header);
+    writeTables(languages, tables);
+    return writeIfChanged(argv[2], header.str()) && writeIfChanged(argv[3], tables.str()) ? 0 : 1;
 }
