@@ -1,7 +1,7 @@
 # The plug-in formats (VST3, LV2) and the standalone app: one shell and editor over the core, built on
 # Debian's JUCE 7.0.5. Every format wrapper compiles framework code of its own, so builds that only need the
 # VST3 (the sanitizer builds) leave the others out with -DTOLMAR_PLUGIN_FORMATS=VST3.
-find_package(JUCE 7.0.5 CONFIG REQUIRED)
+include(Framework)
 
 # The Windows build ships the VST3 only.
 if(WIN32)
@@ -60,21 +60,11 @@ else()
     list(APPEND TOLMAR_PLUGIN_SOURCES Source/editor/text/FontCatalogFontconfig.cpp Source/editor/text/LineBreakerUnibreak.cpp)
 endif()
 target_sources(TolmarVez PRIVATE ${TOLMAR_PLUGIN_SOURCES})
-# Our warnings for our files only: the framework's module sources compile in the same target.
-get_target_property(TOLMAR_WARNING_FLAGS tolmar_warnings INTERFACE_COMPILE_OPTIONS)
-set_source_files_properties(${TOLMAR_PLUGIN_SOURCES} PROPERTIES COMPILE_OPTIONS "${TOLMAR_WARNING_FLAGS}")
+tolmar_apply_warnings(TolmarVez SOURCES ${TOLMAR_PLUGIN_SOURCES})
 target_include_directories(TolmarVez PUBLIC Source)
 
-# GPL mode: no splash screen and no usage reporting. Audio file formats are not used by the
-# plug-in itself; FLAC and Ogg stay off so nothing of them is compiled in.
+target_link_libraries(TolmarVez PUBLIC tolmar_framework_settings)
 target_compile_definitions(TolmarVez PUBLIC
-    JUCE_DISPLAY_SPLASH_SCREEN=0
-    JUCE_REPORT_APP_USAGE=0
-    JUCE_USE_FLAC=0
-    JUCE_USE_OGGVORBIS=0
-    JUCE_USE_MP3AUDIOFORMAT=0
-    JUCE_WEB_BROWSER=0
-    JUCE_USE_CURL=0
     JUCE_VST3_CAN_REPLACE_VST2=0
     JUCE_STRICT_REFCOUNTEDPOINTER=1
     TOLMAR_WEBSITE="${TOLMAR_WEBSITE}")

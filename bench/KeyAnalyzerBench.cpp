@@ -1,3 +1,4 @@
+#include "dsp/Key.h"
 #include "dsp/KeyAnalyzer.h"
 #include "dsp/PeakProfile.h"
 
@@ -60,7 +61,7 @@ void keyAnalyzer(benchmark::State& state)
         for (int at = 0; at + block <= total; at += block) {
             const float* channels[] = {signal.data() + at, signal.data() + at};
             analyzer.process(channels, 2, block);
-            if (analyzer.stage() >= 2)
+            if (tolmar::isDecided(tolmar::keyStageFrom(analyzer.stage())))
                 analyzer.restore(-1);
         }
         cpu += threadCpuSeconds() - start;

@@ -16,7 +16,7 @@ if(CMAKE_CROSSCOMPILING)
         VERBATIM)
 else()
     add_executable(tolmar_make_text_tables ${TOLMAR_TEXT_TABLE_TOOL_SOURCE})
-    target_link_libraries(tolmar_make_text_tables PRIVATE tolmar_warnings)
+    tolmar_apply_warnings(tolmar_make_text_tables)
     set(TOLMAR_TEXT_TABLE_TOOL tolmar_make_text_tables)
 endif()
 
@@ -34,7 +34,7 @@ add_custom_command(OUTPUT ${TOLMAR_TEXT_HEADER} ${TOLMAR_TEXT_TABLES}
     VERBATIM)
 target_sources(TolmarVez PRIVATE ${TOLMAR_TEXT_HEADER} ${TOLMAR_TEXT_TABLES})
 target_include_directories(TolmarVez PUBLIC ${TOLMAR_GENERATED_DIR})
-set_source_files_properties(${TOLMAR_TEXT_TABLES} PROPERTIES COMPILE_OPTIONS "${TOLMAR_WARNING_FLAGS}")
+tolmar_apply_warnings(TolmarVez SOURCES ${TOLMAR_TEXT_TABLES})
 
 # Pictures: committed PNGs (made from the SVGs beside them by scripts/make-art) as byte arrays in TolmarArt.
 set(TOLMAR_ART_FILES

@@ -1,3 +1,5 @@
+include(Framework)
+
 # The framework's VST3 host compiled once into a static library, shared by the hosting tests and
 # tolmar-hostinfo. The modules are linked privately so their sources are not compiled again by each user;
 # users get the headers, the configuration and the link dependencies.
@@ -7,12 +9,6 @@ set(TOLMAR_VST3_HOST_DEFINITIONS
     JUCE_STANDALONE_APPLICATION=1
     JUCE_PLUGINHOST_VST3=1
     JUCE_MODAL_LOOPS_PERMITTED=1
-    JUCE_WEB_BROWSER=0
-    JUCE_USE_CURL=0
-    JUCE_DISPLAY_SPLASH_SCREEN=0
-    JUCE_REPORT_APP_USAGE=0
-    JUCE_USE_FLAC=0
-    JUCE_USE_OGGVORBIS=0
     JUCE_MODULE_AVAILABLE_juce_audio_basics=1
     JUCE_MODULE_AVAILABLE_juce_audio_processors=1
     JUCE_MODULE_AVAILABLE_juce_core=1
@@ -26,11 +22,12 @@ if("LV2" IN_LIST TOLMAR_PLUGIN_FORMATS)
     list(APPEND TOLMAR_VST3_HOST_DEFINITIONS JUCE_PLUGINHOST_LV2=1)
 endif()
 target_compile_definitions(tolmar_vst3_host PUBLIC ${TOLMAR_VST3_HOST_DEFINITIONS})
-target_include_directories(tolmar_vst3_host PUBLIC ${JUCE_MODULES_DIR}
+# Third-party headers: included as system headers, so that our warnings stay about our code.
+target_include_directories(tolmar_vst3_host SYSTEM PUBLIC ${JUCE_MODULES_DIR}
     ${JUCE_MODULES_DIR}/juce_audio_processors/format_types/VST3_SDK)
 target_link_libraries(tolmar_vst3_host
     PRIVATE juce::juce_audio_processors juce::juce_gui_extra juce::juce_recommended_config_flags
-    PUBLIC tolmar_sanitizers)
+    PUBLIC tolmar_framework_settings tolmar_sanitizers)
 # Debian's framework takes PNG and JPEG from the system (Plugin.cmake finds them); the private link above does
 # not pass them on.
 target_link_libraries(tolmar_vst3_host PUBLIC PkgConfig::TOLMAR_IMAGE_LIBS)

@@ -68,7 +68,7 @@ void fillBlock(juce::AudioBuffer<float>& buffer, std::mt19937& random, long& clo
 {
     std::uniform_real_distribution<float> noise(-0.3f, 0.3f);
     for (int i = 0; i < buffer.getNumSamples(); ++i, ++clock) {
-        const auto voice = static_cast<float>(0.9 * std::sin(6.283185307179586 * 220.0 * clock / rate));
+        const auto voice = static_cast<float>(0.9 * std::sin(6.283185307179586 * 220.0 * static_cast<double>(clock) / rate));
         for (int channel = 0; channel < buffer.getNumChannels(); ++channel)
             buffer.setSample(channel, i, channel < 2 ? voice + noise(random) : noise(random));
     }

@@ -16,6 +16,9 @@
 namespace {
 
 constexpr double sampleRate = 48000.0;
+
+// A sample position in seconds, for failure messages.
+double secondsAt(long sample) { return static_cast<double>(sample) / sampleRate; }
 constexpr int blockSize = 512;
 
 // Ten minutes by default; the sanitizer builds shorten it with TOLMAR_SOAK_SECONDS.
@@ -112,7 +115,7 @@ TEST(Soak, TenMinutesOfAutomationStaySafeSmoothAndDecideOncePerAnalysis)
             nextEvent = start + static_cast<long>(std::uniform_real_distribution<double>(0.2, 0.5)(random) * sampleRate);
         }
         if (start > 0 && start % reanalysisEvery < blockSize) {
-            EXPECT_LE(decisionsThisAnalysis, 1) << "analysis ending at " << start / sampleRate << " s";
+            EXPECT_LE(decisionsThisAnalysis, 1) << "analysis ending at " << secondsAt(start) << " s";
             analysesThatDecided += decisionsThisAnalysis;
             decisionsThisAnalysis = 0;
             ++analyses;
@@ -132,8 +135,8 @@ TEST(Soak, TenMinutesOfAutomationStaySafeSmoothAndDecideOncePerAnalysis)
 
         for (int channel = 0; channel < 2; ++channel) {
             ASSERT_TRUE(testing_support::allFiniteAndNormal(buffer.getReadPointer(channel), blockSize))
-                << "at " << start / sampleRate << " s";
-            ASSERT_LE(buffer.getMagnitude(channel, 0, blockSize), 0.97f) << "at " << start / sampleRate << " s";
+                << "at " << secondsAt(start) << " s";
+            ASSERT_LE(buffer.getMagnitude(channel, 0, blockSize), 0.97f) << "at " << secondsAt(start) << " s";
         }
         const long count = std::min<long>(blockSize, totalSamples - start);
         std::copy(buffer.getReadPointer(0), buffer.getReadPointer(0) + count, output.begin() + start);
@@ -176,7 +179,7 @@ TEST(Soak, TenMinutesOfAutomationStaySafeSmoothAndDecideOncePerAnalysis)
         for (long k = n - 32; k < n + 32; ++k)
             energy += static_cast<double>(curvature(k)) * curvature(k);
         const double localRms = std::sqrt(energy / 64.0);
-        ASSERT_LE(std::abs(curvature(n)), 6.0 * localRms + 0.03) << "click at " << n / sampleRate << " s";
+        ASSERT_LE(std::abs(curvature(n)), 6.0 * localRms + 0.03) << "click at " << secondsAt(n) << " s";
         ++checked;
     }
     EXPECT_GT(checked, 0);

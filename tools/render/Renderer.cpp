@@ -1,7 +1,8 @@
 #include "render/Renderer.h"
 
-#include "plugin/Processor.h"
+#include "dsp/SampleRate.h"
 #include "plugin/Parameters.h"
+#include "plugin/Processor.h"
 
 #include <algorithm>
 #include <chrono>
@@ -84,7 +85,8 @@ bool render(const RenderJob& job, RenderResult& result, std::string& error)
     processor.prepareToPlay(voice.sampleRate, block);
     if (!processor.isConfigurationSupported()) {
         error = "unsupported sample rate " + std::to_string(static_cast<long>(std::lround(voice.sampleRate)))
-                + " Hz (8000 to 384000 Hz)";
+                + " Hz (" + std::to_string(static_cast<long>(tolmar::minSampleRateHz)) + " to "
+                + std::to_string(static_cast<long>(tolmar::maxSampleRateHz)) + " Hz)";
         return false;
     }
 
