@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -103,6 +104,15 @@ std::string threeDigits(int index)
 
 std::string languagePath(const std::string& directory, int index) { return directory + "/" + threeDigits(index) + ".txt"; }
 
+// The bytes of a file; nothing when it cannot be opened.
+std::optional<std::string> readWholeFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 struct Entry {
     std::string key;
     std::string value;
@@ -119,10 +129,10 @@ LanguageFile readLanguageFile(const std::string& directory, int index)
 {
     LanguageFile file;
     file.path = languagePath(directory, index);
-    std::ifstream in(file.path, std::ios::binary);
-    if (!in)
+    const std::optional<std::string> bytes = readWholeFile(file.path);
+    if (!bytes)
         fail(file.path, 0, "language file is missing");
-    const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string& content = *bytes;
 
     std::vector<std::string> lines;
     for (size_t start = 0; start < content.size();) {
@@ -302,17 +312,11 @@ void writeTables(const std::vector<Language>& languages, std::ostream& out)
     out << "};\n\n} // namespace tolmar\n";
 }
 
-std::string readWholeFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 // Replaces the file only when its content changes, so that a new translation does not make every user of the
 // header compile again; writes beside it and renames, so an interrupted run never leaves half a file behind.
 bool writeIfChanged(const std::string& path, const std::string& content)
 {
-    if (std::filesystem::exists(path) && readWholeFile(path) == content)
+    if (readWholeFile(path) == content)
         return true;
     const std::string temporary = path + ".tmp";
     {
