@@ -1,12 +1,17 @@
-// Runs the key analyser over a corpus of loops in known keys (made by scripts/key-corpus) and counts, per
-// style, rate and mode, the loops whose key it names right, those it declines ("no clear key") and those it
-// names wrong.
+// Runs the key analyser over a corpus of loops in known keys (made by scripts/key-corpus) beside the Queen Mary
+// key detector of qm-dsp (where the build found it), and counts per family (the manifest's style) the loops each
+// names right, names in the same scale (the relative key: the same notes, so a voice tuned to it stays in tune),
+// declines ("no clear key"; only ours does) and names wrong. Families named heldout-... get a section of their own.
 //
-//   tolmar_key_corpus CORPUS_DIR/corpus.tsv [--require-right]
+//   tolmar_key_corpus CORPUS_DIR/corpus.tsv [--require-right] [--no-peer]
 //
 // The manifest lists "file<TAB>key<TAB>style<TAB>rate" per line, file relative to the manifest. With
-// --require-right the exit status is 1 unless every loop is named right.
+// --require-right the exit status is 1 unless our analyser names every loop right; --no-peer skips the peer.
 #include "dsp/KeyAnalyzer.h"
+
+#ifdef TOLMAR_KEY_PEER
+#include <dsp/keydetection/GetKeyMode.h>
+#endif
 
 #include <algorithm>
 #include <cstdint>
@@ -109,10 +114,67 @@ std::string keyName(int key)
     return std::string(names[key % 12]) + (key > 11 ? " major" : " minor");
 }
 
-enum Outcome { right, declined, wrong };
+enum Outcome { right, sameScale, declined, wrong };
+
+const char* outcomeName(Outcome outcome)
+{
+    static const char* const names[] = {"right", "same-scale", "declined", "WRONG"};
+    return names[outcome];
+}
+
+// The relative key has the same notes: a minor tonic three semitones below the major one.
+int relativeKey(int key)
+{
+    return key > 11 ? (key - 12 + 9) % 12 : 12 + (key + 3) % 12;
+}
+
+Outcome judge(int expected, int heard)
+{
+    if (heard == expected)
+        return right;
+    if (heard < 0)
+        return declined;
+    return heard == relativeKey(expected) ? sameScale : wrong;
+}
+
+// The peer always names a key, so its numbers out of range count as wrong.
+Outcome judgePeer(int expected, int heard)
+{
+    const Outcome outcome = judge(expected, heard);
+    return outcome == declined ? wrong : outcome;
+}
+
+struct Tally {
+    int counts[4] = {};
+
+    int loops() const { return counts[right] + counts[sameScale] + counts[declined] + counts[wrong]; }
+    Tally& operator+=(const Tally& other)
+    {
+        for (int o = 0; o < 4; ++o)
+            counts[o] += other.counts[o];
+        return *this;
+    }
+};
+
+struct Comparison {
+    Tally ours, peer;
+
+    Comparison& operator+=(const Comparison& other)
+    {
+        ours += other.ours;
+        peer += other.peer;
+        return *this;
+    }
+};
+
+struct Answer {
+    int key = -1;
+    float score = 0.0f;
+    bool decided = true;
+};
 
 // The analyser as the plug-in runs it: from a fresh start, blocks of 512, until it decides.
-tolmar::KeyEstimate analyse(const Audio& audio, bool& decided)
+Answer ourAnswer(const Audio& audio)
 {
     tolmar::KeyAnalyzer analyzer;
     analyzer.prepare(audio.rate);
@@ -124,35 +186,166 @@ tolmar::KeyEstimate analyse(const Audio& audio, bool& decided)
             pointers[c] = audio.channels[static_cast<std::size_t>(c)].data() + at;
         analyzer.process(pointers, channels, static_cast<int>(std::min<std::size_t>(512, frames - at)));
     }
-    decided = analyzer.stage() >= 2;
-    return analyzer.result();
+    const auto estimate = analyzer.result();
+    return {estimate.key, estimate.score, analyzer.stage() >= 2};
 }
 
-struct Tally {
-    int counts[3] = {};
+#ifdef TOLMAR_KEY_PEER
+constexpr bool peerBuilt = true;
+
+// qm-dsp numbers keys 1..12 major and 13..24 minor, tonic C..B; its rare 25 (a peak at the top of the minor
+// profiles) names no key here.
+int fromQueenMary(int key)
+{
+    if (key >= 1 && key <= 12)
+        return 12 + key - 1;
+    if (key >= 13 && key <= 24)
+        return key - 13;
+    return -1;
+}
+
+// What a Vamp host gives a mono plug-in: the average of the channels.
+std::vector<double> monoMix(const Audio& audio)
+{
+    std::vector<double> mono(audio.channels.front().size());
+    for (const auto& channel : audio.channels)
+        for (std::size_t i = 0; i < mono.size(); ++i)
+            mono[i] += static_cast<double>(channel[i]);
+    for (double& sample : mono)
+        sample /= static_cast<double>(audio.channels.size());
+    return mono;
+}
+
+// The Queen Mary key detector as its Vamp plug-in runs it with its defaults: tuning 440 Hz, chroma averaging
+// and median filter lengths of 10, blocks of its block size every hop size, the last block padded with silence.
+// Its answer is the key of the most frames; between keys with as many, the one that got there first.
+Answer peerAnswer(const Audio& audio)
+{
+    GetKeyMode detector(static_cast<int>(audio.rate + 0.1), 440.0f, 10.0, 10.0);
+    const std::size_t block = detector.getBlockSize(), hop = detector.getHopSize();
+    const std::vector<double> mono = monoMix(audio);
+    std::vector<double> frame(block);
+    std::map<int, int> framesPerKey;
+    Answer answer;
+    int answerFrames = 0;
+    for (std::size_t at = 0; at < mono.size(); at += hop) {
+        const std::size_t available = std::min(block, mono.size() - at);
+        std::fill(frame.begin(), frame.end(), 0.0);
+        std::copy_n(mono.begin() + static_cast<std::ptrdiff_t>(at), available, frame.begin());
+        const int key = fromQueenMary(detector.process(frame.data()));
+        if (++framesPerKey[key] > answerFrames) {
+            answer.key = key;
+            answerFrames = framesPerKey[key];
+        }
+    }
+    return answer;
+}
+#else
+constexpr bool peerBuilt = false;
+
+Answer peerAnswer(const Audio&)
+{
+    return {};
+}
+#endif
+
+// Per family, with the held-out families apart, and per rate and mode over the families that are not held out.
+struct Report {
+    std::map<std::string, Comparison> families, heldOutFamilies, ratesAndModes;
+    int loops = 0, oursNotRight = 0;
+
+    void add(const std::string& family, int rate, bool major, Outcome ours, Outcome peer)
+    {
+        Comparison loop;
+        ++loop.ours.counts[ours];
+        ++loop.peer.counts[peer];
+        const bool heldOut = family.rfind("heldout-", 0) == 0;
+        (heldOut ? heldOutFamilies : families)[family] += loop;
+        if (!heldOut)
+            ratesAndModes[std::to_string(rate) + (major ? " major" : " minor")] += loop;
+        ++loops;
+        oursNotRight += ours != right;
+    }
 };
+
+void printRow(const std::string& name, const Comparison& row, bool withPeer)
+{
+    const int* ours = row.ours.counts;
+    std::printf("%-24s %5d   ours: %5d %10d %8d %5d", name.c_str(), row.ours.loops(), ours[right], ours[sameScale],
+                ours[declined], ours[wrong]);
+    const int* peer = row.peer.counts;
+    if (withPeer)
+        std::printf("   peer: %5d %10d %5d", peer[right], peer[sameScale], peer[wrong]);
+    std::printf("\n");
+}
+
+void printTable(const std::string& title, const std::string& rowLabel, const std::map<std::string, Comparison>& rows,
+                bool withPeer)
+{
+    if (rows.empty())
+        return;
+    std::printf("\n%s\n%-24s %5s   ours: %5s %10s %8s %5s", title.c_str(), rowLabel.c_str(), "loops", "right",
+                "same-scale", "declined", "wrong");
+    if (withPeer)
+        std::printf("   peer: %5s %10s %5s", "right", "same-scale", "wrong");
+    std::printf("\n");
+    Comparison all;
+    for (const auto& [name, row] : rows) {
+        printRow(name, row, withPeer);
+        all += row;
+    }
+    printRow("all", all, withPeer);
+}
+
+void printLoop(const Loop& loop, const Answer& ours, const Answer* peer)
+{
+    std::printf("%-34s %-9s  ours: %-10s %-12s %.3f", loop.file.c_str(), keyName(loop.key).c_str(),
+                outcomeName(judge(loop.key, ours.key)), keyName(ours.key).c_str(), static_cast<double>(ours.score));
+    if (peer)
+        std::printf("   peer: %-10s %s", outcomeName(judgePeer(loop.key, peer->key)), keyName(peer->key).c_str());
+    std::printf("%s\n", ours.decided ? "" : "  (too short for ours to decide)");
+}
+
+struct Options {
+    std::string manifestPath;
+    bool requireRight = false;
+    bool runPeer = peerBuilt;
+};
+
+bool parseOptions(int argc, char** argv, Options& options)
+{
+    if (argc < 2)
+        return false;
+    options.manifestPath = argv[1];
+    for (int i = 2; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--require-right")
+            options.requireRight = true;
+        else if (option == "--no-peer")
+            options.runPeer = false;
+        else
+            return false;
+    }
+    return true;
+}
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc < 2 || argc > 3 || (argc == 3 && std::string(argv[2]) != "--require-right")) {
-        std::cerr << "usage: tolmar_key_corpus CORPUS_DIR/corpus.tsv [--require-right]\n";
+    Options options;
+    if (!parseOptions(argc, argv, options)) {
+        std::cerr << "usage: tolmar_key_corpus CORPUS_DIR/corpus.tsv [--require-right] [--no-peer]\n";
         return 2;
     }
-    const std::string manifestPath = argv[1];
-    const bool requireRight = argc == 3;
-    const auto slash = manifestPath.find_last_of('/');
-    const std::string directory = slash == std::string::npos ? "." : manifestPath.substr(0, slash);
-
-    std::ifstream manifest(manifestPath);
+    const auto slash = options.manifestPath.find_last_of('/');
+    const std::string directory = slash == std::string::npos ? "." : options.manifestPath.substr(0, slash);
+    std::ifstream manifest(options.manifestPath);
     if (!manifest) {
-        std::cerr << "cannot read " << manifestPath << "\n";
+        std::cerr << "cannot read " << options.manifestPath << "\n";
         return 2;
     }
-    // (style, rate, major) -> tally; std::map keeps the summary in a stable order.
-    std::map<std::tuple<std::string, int, bool>, Tally> tallies;
-    int loops = 0, notRight = 0;
+    Report report;
     std::string line;
     while (std::getline(manifest, line)) {
         std::istringstream fields(line);
@@ -166,36 +359,20 @@ int main(int argc, char** argv)
             std::cerr << loop.file << ": " << (error.empty() ? "empty" : error) << "\n";
             return 2;
         }
-        bool decided = false;
-        const auto estimate = analyse(audio, decided);
-        const Outcome outcome = estimate.key == loop.key ? right : estimate.key < 0 ? declined : wrong;
-        ++tallies[{loop.style, rate, loop.key > 11}].counts[outcome];
-        ++loops;
-        notRight += outcome != right;
-        std::printf("%-34s %-9s %-13s %-13s %.3f%s\n", loop.file.c_str(),
-                    outcome == right      ? "right"
-                    : outcome == declined ? "declined"
-                                          : "WRONG",
-                    keyName(loop.key).c_str(), keyName(estimate.key).c_str(), static_cast<double>(estimate.score),
-                    decided ? "" : "  (too short to decide)");
+        const Answer ours = ourAnswer(audio);
+        const Answer peer = options.runPeer ? peerAnswer(audio) : Answer{};
+        printLoop(loop, ours, options.runPeer ? &peer : nullptr);
+        report.add(loop.style, rate, loop.key > 11, judge(loop.key, ours.key), judgePeer(loop.key, peer.key));
     }
-
-    std::printf("\n%-8s %6s %-5s %6s %9s %6s\n", "style", "rate", "mode", "right", "declined", "wrong");
-    int totals[2][3] = {};
-    for (const auto& [group, tally] : tallies) {
-        const auto& [style, rate, major] = group;
-        std::printf("%-8s %6d %-5s %6d %9d %6d\n", style.c_str(), rate, major ? "major" : "minor", tally.counts[right],
-                    tally.counts[declined], tally.counts[wrong]);
-        for (int o = 0; o < 3; ++o)
-            totals[major][o] += tally.counts[o];
-    }
-    for (const int major : {0, 1})
-        std::printf("%-8s %6s %-5s %6d %9d %6d\n", "all", "", major ? "major" : "minor", totals[major][right],
-                    totals[major][declined], totals[major][wrong]);
-    std::printf("%d loops\n", loops);
-    if (loops == 0) {
-        std::cerr << "no loops listed in " << manifestPath << "\n";
+    if (report.loops == 0) {
+        std::cerr << "no loops listed in " << options.manifestPath << "\n";
         return 2;
     }
-    return requireRight && notRight > 0 ? 1 : 0;
+    if (!options.runPeer)
+        std::printf("\n(peer not run: %s)\n", peerBuilt ? "--no-peer" : "built without qm-dsp");
+    printTable("Families", "family", report.families, options.runPeer);
+    printTable("Held-out families", "family", report.heldOutFamilies, options.runPeer);
+    printTable("Rates and modes of the families not held out", "rate mode", report.ratesAndModes, options.runPeer);
+    std::printf("%d loops\n", report.loops);
+    return options.requireRight && report.oursNotRight > 0 ? 1 : 0;
 }
