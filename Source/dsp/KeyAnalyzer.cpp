@@ -2,7 +2,8 @@
 
 #include "dsp/Decimator.h"
 #include "dsp/Key.h"
-#include "dsp/PeakProfile.h"
+#include "dsp/LowpassDecimator.h"
+#include "dsp/NoteSalience.h"
 #include "dsp/PitchDetector.h"
 #include "dsp/RealFft.h"
 #include "dsp/RingBuffer.h"
@@ -24,9 +25,16 @@ constexpr int bins = frameSize / 2 + 1;
 constexpr int hopSize = 1024;
 // A peak rises strictly above the bin below it, so no two peaks are neighbours: at most one per two bins.
 constexpr int maxPeaks = bins / 2;
+static_assert(maxPeaks <= NoteSalience::maxPeaks, "every peak of a frame can vote");
 constexpr double targetRate = 12000.0;
 constexpr double secondsToDecide = 8.0;
 constexpr double silenceMeanSquare = 1e-8;
+// Peaks from 25 Hz, where the partials of the lowest notes looked for begin, to 4 kHz, or less where the
+// anti-alias filter's edge (0.38 of the analysis rate) comes first; those at least 1 % of the strongest.
+constexpr double lowestPeakHz = 25.0;
+constexpr double highestPartialHz = 4000.0;
+constexpr double partialBandOfRate = 0.38;
+constexpr float peakThreshold = 0.01f;
 
 } // namespace
 
@@ -39,7 +47,8 @@ struct KeyAnalyzer::Impl {
     std::array<float, bins> magnitudes{};
     std::array<SpectralPeak, maxPeaks> peaks{};
     std::array<float, 12> chroma{};
-    BoxcarDecimator<double, 2> decimator; // to about 12 kHz
+    LowpassDecimator decimator; // to about 12 kHz
+    NoteSalience notes;
     double analysisRate = targetRate;
     double analysedSamples = 0.0;
     std::int32_t writeIndex = 0;
@@ -72,8 +81,37 @@ struct KeyAnalyzer::Impl {
 
     double decisionSamples() const noexcept { return secondsToDecide * analysisRate; }
 
+    int findPeaks(double highestHz) noexcept;
     void analyseFrame() noexcept;
 };
+
+// Local maxima of the magnitudes from lowestPeakHz to highestHz, at least peakThreshold of the largest there,
+// at their parabola-refined frequencies, ascending, into `peaks`; returns their count.
+int KeyAnalyzer::Impl::findPeaks(double highestHz) noexcept
+{
+    const double binHz = analysisRate / frameSize;
+    const int lowest = std::max(2, static_cast<int>(std::ceil(lowestPeakHz / binHz)));
+    const int highest = std::min(bins - 2, static_cast<int>(highestHz / binHz));
+    float bandLargest = 0.0f;
+    for (int k = lowest; k <= highest; ++k)
+        bandLargest = std::max(bandLargest, magnitudes[static_cast<std::size_t>(k)]);
+    const float threshold = peakThreshold * bandLargest;
+
+    int peakCount = 0;
+    for (int k = lowest; k <= highest; ++k) {
+        const float before = magnitudes[static_cast<std::size_t>(k - 1)];
+        const float at = magnitudes[static_cast<std::size_t>(k)];
+        const float after = magnitudes[static_cast<std::size_t>(k + 1)];
+        if (!(at >= threshold && at > before && at >= after && at > 0.0f))
+            continue;
+        const double frequency = refinePeriod(k, before, at, after) * binHz;
+        // Cannot happen with cleaned input; keeps the note search away from bad values.
+        if (!(frequency > 0.0) || !std::isfinite(frequency))
+            continue;
+        peaks[static_cast<std::size_t>(peakCount++)] = {frequency, at};
+    }
+    return peakCount;
+}
 
 void KeyAnalyzer::Impl::analyseFrame() noexcept
 {
@@ -108,35 +146,12 @@ void KeyAnalyzer::Impl::analyseFrame() noexcept
 
     // Magnitude averaged in power over the channels.
     const auto channelCount = static_cast<float>(channels);
-    float largest = 0.0f;
-    for (auto& magnitude : magnitudes) {
+    for (auto& magnitude : magnitudes)
         magnitude = std::sqrt(magnitude / channelCount);
-        largest = std::max(largest, magnitude);
-    }
 
-    // 80 Hz to 3000 Hz; 327680 = 80 * 4096, 12288000 = 3000 * 4096.
-    const int lowest = std::max(2, static_cast<int>(std::ceil(327680.0 / analysisRate)));
-    const int highest = std::min(2046, static_cast<int>(12288000.0 / analysisRate));
-    float bandLargest = 0.0f;
-    for (int k = lowest; k <= highest; ++k)
-        bandLargest = std::max(bandLargest, magnitudes[static_cast<std::size_t>(k)]);
-    const float threshold = std::max(0.1f * bandLargest, 0.04f * largest);
-
-    int peakCount = 0;
-    for (int k = lowest; k <= highest; ++k) {
-        const float before = magnitudes[static_cast<std::size_t>(k - 1)];
-        const float at = magnitudes[static_cast<std::size_t>(k)];
-        const float after = magnitudes[static_cast<std::size_t>(k + 1)];
-        if (!(at >= threshold && at > before && at >= after))
-            continue;
-        const double frequency = refinePeriod(k, before, at, after) * analysisRate / frameSize;
-        // Cannot happen with cleaned input; keeps log2 and the division away from bad values.
-        if (!(frequency > 0.0) || !std::isfinite(frequency))
-            continue;
-        peaks[static_cast<std::size_t>(peakCount++)] = {frequency, at};
-    }
+    const double highestHz = std::min(highestPartialHz, partialBandOfRate * analysisRate);
     std::array<float, 12> frameWeights{};
-    const float totalWeight = addPitchClassWeights(peaks.data(), peakCount, frameWeights);
+    const float totalWeight = notes.addPitchClassWeights(peaks.data(), findPeaks(highestHz), highestHz, frameWeights);
 
     // Each frame with peaks adds a profile summing to 1, whatever its loudness.
     if (totalWeight > 0.0f)

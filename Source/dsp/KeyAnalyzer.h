@@ -7,10 +7,11 @@
 
 namespace tolmar {
 
-// Estimates the key of the beat on the side-chain. Box-car decimation to about 12 kHz, 4096-point
-// Hann-windowed spectra every 1024 decimated samples, spectral peaks from 80 Hz to 3 kHz folded into
-// a normalised pitch-class profile per non-silent frame; after eight seconds' worth of non-silent
-// frames the summed profile goes to classifyChroma and the decision stays fixed.
+// Estimates the key of the beat on the side-chain. Low-pass decimation to about 12 kHz, 4096-point
+// Hann-windowed spectra every 1024 decimated samples; the notes that explain each frame's spectral peaks
+// from 25 Hz to 4 kHz (NoteSalience) vote for their pitch classes, one normalised profile per non-silent
+// frame; after eight seconds' worth of non-silent frames the summed profile goes to classifyChroma and the
+// decision stays fixed.
 //
 // Stages: 0 waiting, 1 analysing, 2 decided without a clear key, 3 key known.
 // prepare sizes all memory; reset, restore, process and the getters never allocate, lock or throw.

@@ -314,11 +314,12 @@ TEST(KeyAnalyzer, EveryFrameCountsTheSameWhateverItsLoudness)
     EXPECT_EQ(analyzer.result().key, 9);
 }
 
-TEST(KeyAnalyzer, PeakWeightsAreCompressedAndTiltedTowardLowNotes)
+TEST(KeyAnalyzer, QuietNotesAreCompressedNotDropped)
 {
     // E3 at 15 % of the level of A4 and C5, each tone centred on a bin at 12 kHz. Counted by magnitude the E
-    // stays below 18 % of the strongest pitch class and the profile is too thin for a key; compressed
-    // (power 0.7) and divided by the square root of its frequency it weighs about 40 %: A minor.
+    // stays below 18 % of the strongest pitch class and the profile is too thin for a key; with magnitudes
+    // compressed for the note search and the notes' votes compressed again, it weighs nearly as much as A and
+    // C: A minor.
     constexpr double rate = 12000.0;
     constexpr int length = 9 * 12000;
     const auto binHz = [](int bin) { return bin * rate / 4096.0; };

@@ -1,4 +1,5 @@
 #include "dsp/Decimator.h"
+#include "dsp/LowpassDecimator.h"
 #include "dsp/OnePole.h"
 #include "dsp/RingBuffer.h"
 #include "dsp/SampleRate.h"
@@ -57,6 +58,93 @@ TEST(Decimator, EachGroupGivesItsMeanAndChannelsStayInStep)
     float mean = 0.0f;
     EXPECT_TRUE(single.push(0.25f, mean));
     EXPECT_EQ(mean, 0.25f);
+}
+
+// Level in dB of a tone after the low-pass decimator, relative to the tone's own level, measured once the
+// filter has filled.
+double decimatedGainDb(double rate, int factor, double toneHz)
+{
+    tolmar::LowpassDecimator decimator;
+    decimator.setFactor(factor);
+    const int length = 64 * 1024;
+    const auto tone = testing_support::sine(toneHz, rate, length, 0.5f);
+    double sumSquares = 0.0;
+    int counted = 0;
+    for (int i = 0; i < length; ++i) {
+        float out = 0.0f;
+        if (decimator.push(&tone[static_cast<std::size_t>(i)], 1, &out) && i >= 32 * 1024) {
+            sumSquares += static_cast<double>(out) * out;
+            ++counted;
+        }
+    }
+    return 10.0 * std::log10(sumSquares / counted / 0.125);
+}
+
+TEST(LowpassDecimator, PassesTheBandAndStopsWhatWouldFoldIntoIt)
+{
+    struct Case {
+        double rate;
+        int factor;
+        double toneHz;
+        double lowestDb;
+        double highestDb;
+    };
+    // Output rates 12000, 14700 and 12000 Hz. Tones up to 0.37 of the output rate pass; tones from 0.63 of it
+    // up (hi-hats at 9-11 kHz that a box-car average would fold to 1-3 kHz) are gone.
+    const Case cases[] = {
+        {48000.0, 4, 1000.0, -0.02, 0.02},    {48000.0, 4, 4400.0, -0.05, 0.02},
+        {48000.0, 4, 7600.0, -300.0, -70.0},  {48000.0, 4, 10000.0, -300.0, -70.0},
+        {48000.0, 4, 21000.0, -300.0, -70.0}, {44100.0, 3, 5400.0, -0.05, 0.02},
+        {44100.0, 3, 9300.0, -300.0, -70.0},  {44100.0, 3, 12000.0, -300.0, -70.0},
+        {384000.0, 32, 3000.0, -0.02, 0.02},  {384000.0, 32, 20000.0, -300.0, -70.0},
+    };
+    for (const auto& c : cases) {
+        const double gain = decimatedGainDb(c.rate, c.factor, c.toneHz);
+        EXPECT_GE(gain, c.lowestDb) << c.rate << " Hz / " << c.factor << ", tone " << c.toneHz;
+        EXPECT_LE(gain, c.highestDb) << c.rate << " Hz / " << c.factor << ", tone " << c.toneHz;
+    }
+}
+
+TEST(LowpassDecimator, OneOutputPerGroupWithChannelsInStep)
+{
+    tolmar::LowpassDecimator decimator;
+    decimator.setFactor(3);
+    const auto left = testing_support::noise(3000, 0.5f, 3);
+    const auto right = testing_support::noise(3000, 0.5f, 9);
+    tolmar::LowpassDecimator leftAlone;
+    leftAlone.setFactor(3);
+    for (int i = 0; i < 3000; ++i) {
+        const float frame[2] = {left[static_cast<std::size_t>(i)], right[static_cast<std::size_t>(i)]};
+        float out[2] = {};
+        float alone = 0.0f;
+        const bool emitted = decimator.push(frame, 2, out);
+        ASSERT_EQ(emitted, i % 3 == 2) << i;
+        ASSERT_EQ(leftAlone.push(frame, 1, &alone), emitted);
+        if (emitted) {
+            ASSERT_EQ(out[0], alone) << "the second channel leaves the first alone, sample " << i;
+        }
+    }
+
+    // After a reset the filter starts from silence, exactly as a new one.
+    decimator.reset();
+    tolmar::LowpassDecimator fresh;
+    fresh.setFactor(3);
+    for (int i = 0; i < 300; ++i) {
+        float a = 0.0f, b = 0.0f;
+        ASSERT_EQ(decimator.push(&left[static_cast<std::size_t>(i)], 1, &a),
+                  fresh.push(&left[static_cast<std::size_t>(i)], 1, &b));
+        ASSERT_EQ(a, b);
+    }
+
+    // A factor of 1 passes samples unchanged; factors are clamped to 1..32.
+    tolmar::LowpassDecimator through;
+    through.setFactor(0);
+    EXPECT_EQ(through.decimation(), 1);
+    float out = 0.0f;
+    EXPECT_TRUE(through.push(&left[7], 1, &out));
+    EXPECT_EQ(out, left[7]);
+    through.setFactor(1000);
+    EXPECT_EQ(through.decimation(), tolmar::LowpassDecimator::maxFactor);
 }
 
 TEST(RingBuffer, PositionsWrapAndRunsStopAtTheEnd)
