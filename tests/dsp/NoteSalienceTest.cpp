@@ -66,6 +66,8 @@ const std::vector<float> bright{0.3f, 0.6f, 0.8f, 0.9f, 1.0f, 0.7f, 0.5f, 0.4f, 
 // A sub-bass: strong fundamental, some saturation harmonics.
 const std::vector<float> sub{1.0f, 0.3f, 0.35f, 0.15f, 0.2f, 0.08f, 0.1f, 0.05f};
 const std::vector<float> pure{1.0f};
+// A saturated bass: odd partials falling as 1/k, even ones weak.
+const std::vector<float> squareLike{1.0f, 0.05f, 0.33f, 0.05f, 0.2f, 0.05f, 0.14f, 0.04f, 0.11f, 0.03f, 0.09f};
 
 constexpr int C = 0, Cs = 1, D = 2, Ds = 3, E = 4, F = 5, G = 7, Gs = 8, A = 9, B = 11;
 
@@ -88,6 +90,8 @@ TEST(NoteSalience, PartialsVoteForTheNoteTheyBelongTo)
         // C#2 at 69 Hz, below any 80 Hz band: its 5th partial E#4 (F) must not vote.
         {"a bass below 80 Hz explains its own partials", {{37, falling, 2.0f}}, {Cs}, 0.85f, {F, Gs}, 0.08f},
         {"an 808 at 41 Hz explains its saturation", {{28, sub, 3.0f}}, {E}, 0.85f, {Gs, B}, 0.08f},
+        // A G1 bass with odd partials only: its 5th partial (B) and 3rd (D) are its own.
+        {"a square-like bass is one note", {{31, squareLike, 3.0f}}, {G}, 0.85f, {B, D}, 0.08f},
         // A minor triad of bright tones: the root and its minor third, not the 5th partials of A and E (C#
         // and G#). The fifth shares its even partials with the root, which may take some of its vote.
         {"a bright minor triad keeps its minor third",
