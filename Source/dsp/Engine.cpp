@@ -23,7 +23,9 @@ namespace {
 
 constexpr int ringSize = 512;          // analysis samples looked at per estimate
 constexpr int analysisInterval = 128;  // analysis samples between estimates
-constexpr float meterDecay = 0.92f;    // per process call
+// The meters fall with a time constant of 0.128 s whatever the host's block length: by 0.92 over 512 samples
+// at 48 kHz, about 68 dB a second.
+constexpr double meterTimeConstantSeconds = 0.128;
 constexpr float bypassStep = 0.01f;    // one-pole bypass fade, about 100 samples
 constexpr float bypassSnap = 0.00001f; // distance at which the fade lands exactly
 
@@ -52,6 +54,7 @@ struct Engine::Impl {
     float outputPeak = 0.0f;
     float bypassMix = 0.0f;
     bool prepared = false;
+    bool hostBypass = false; // this call's Settings::hostBypass
     Mode lastMode = Mode::mosquito;
     Mastering mastering;
     VoiceChains voice;                // presence equaliser, band, envelope, de-esser, echo, combs, all-passes, texture
@@ -59,6 +62,7 @@ struct Engine::Impl {
     RingBuffer analysisRing;          // the last ringSize decimated samples
     std::array<float, ringSize> analysisFrame{};
     std::array<std::vector<float>, 2> inputScratch;
+    std::array<std::vector<float>, 2> dryScratch; // the chunk's input with only non-finite samples silenced
     std::array<std::vector<float>, 2> outputScratch;
     std::array<std::vector<float>, 2> dryDelay;
     std::vector<float> oscillatorScratch; // texture oscillator values of a chunk, maxBlock entries
@@ -70,8 +74,17 @@ struct Engine::Impl {
     int analyse(float* const* channels, int numChannels, int offset, int length) noexcept;
     float updateShift(const VoiceProfile& profile, const Settings& settings, int length) noexcept;
 
+    void keepDryInput(const float* left, const float* right, int length) noexcept;
     void mixChannels(float* const* channels, int numChannels, int offset, int length, bool bypass) noexcept;
     void mixChannel(int channel, float* destination, int length, bool bypass) noexcept;
+
+    // One output sample: the wet and dry samples at their fade gains, guarded; while the host bypasses only
+    // the wet part is guarded, so the settled dry input comes out exactly.
+    float mixSample(float wet, float wetGain, float dry, float dryGain) const noexcept
+    {
+        return hostBypass ? guardOutput(wet) * wetGain + dry * dryGain
+                          : guardOutput(wet * wetGain + cleanSample(dry) * dryGain);
+    }
 };
 
 Engine::Engine()
@@ -87,6 +100,9 @@ void Engine::prepare(double sampleRateHz, int maxBlock)
         throw std::invalid_argument("Unsupported audio configuration");
 
     Impl& s = *impl;
+    // Unprepared until every buffer has its new size: if an allocation fails part-way, process passes audio
+    // through instead of running with the new block length over the old buffers.
+    s.prepared = false;
     s.sampleRate = sampleRateHz;
     s.maxBlock = maxBlock;
 
@@ -100,6 +116,7 @@ void Engine::prepare(double sampleRateHz, int maxBlock)
     s.voice.prepare(sampleRateHz);
     for (std::size_t ch = 0; ch < 2; ++ch) {
         s.inputScratch[ch].assign(static_cast<std::size_t>(maxBlock), 0.0f);
+        s.dryScratch[ch].assign(static_cast<std::size_t>(maxBlock), 0.0f);
         s.outputScratch[ch].assign(static_cast<std::size_t>(maxBlock), 0.0f);
         s.dryDelay[ch].assign(static_cast<std::size_t>(s.latencySamples), 0.0f);
     }
@@ -153,6 +170,8 @@ void Engine::process(float* const* channels, int numChannels, int numSamples, Se
         s.resetState();
 
     settings.root = std::clamp(settings.root, 0, 11);
+    s.hostBypass = settings.hostBypass;
+    const auto meterDecay = static_cast<float>(std::exp(-numSamples / (meterTimeConstantSeconds * s.sampleRate)));
     s.inputPeak *= meterDecay;
     s.outputPeak *= meterDecay;
 
@@ -179,6 +198,7 @@ void Engine::Impl::processMastering(float* const* channels, int numChannels, int
     const float* right = channels[numChannels - 1] + offset;
     float* input[2] = {inputScratch[0].data(), inputScratch[1].data()};
     float* wet[2] = {outputScratch[0].data(), outputScratch[1].data()};
+    keepDryInput(left, right, length);
     for (int i = 0; i < length; ++i) {
         const float xL = cleanSample(left[i]);
         const float xR = cleanSample(right[i]);
@@ -203,6 +223,7 @@ int Engine::Impl::analyse(float* const* channels, int numChannels, int offset, i
     float* scratch1 = inputScratch[1].data();
     double energy0 = 0.0;
     double energy1 = 0.0;
+    keepDryInput(first, last, length);
     for (int i = 0; i < length; ++i) {
         const float x0 = cleanSample(first[i]);
         const float x1 = cleanSample(last[i]);
@@ -285,6 +306,17 @@ void Engine::Impl::processChunk(float* const* channels, int numChannels, int off
     mixChannels(channels, numChannels, offset, length, settings.bypass);
 }
 
+// The chunk's input as the dry path hears it: only not-a-number and infinities become silence.
+void Engine::Impl::keepDryInput(const float* left, const float* right, int length) noexcept
+{
+    float* dry0 = dryScratch[0].data();
+    float* dry1 = dryScratch[1].data();
+    for (int i = 0; i < length; ++i) {
+        dry0[i] = std::isfinite(left[i]) ? left[i] : 0.0f;
+        dry1[i] = std::isfinite(right[i]) ? right[i] : 0.0f;
+    }
+}
+
 // Mixes both channels' chunk (outputScratch with the dry line) into channels at offset; a mono bus gets channel 0,
 // and channel 1 is still computed and metered. Both channels start from the same fade and dry position.
 void Engine::Impl::mixChannels(float* const* channels, int numChannels, int offset, int length, bool bypass) noexcept
@@ -305,7 +337,7 @@ void Engine::Impl::mixChannel(int channel, float* destination, int length, bool 
 {
     const auto c = static_cast<std::size_t>(channel);
     const float* wet = outputScratch[c].data();
-    const float* input = inputScratch[c].data();
+    const float* input = dryScratch[c].data();
     float* line = dryDelay[c].data();
     const float target = bypass ? 1.0f : 0.0f;
     float mix = bypassMix;
@@ -326,7 +358,7 @@ void Engine::Impl::mixChannel(int channel, float* destination, int length, bool 
             for (int k = 0; k < run; ++k) {
                 const float dry = dryRun[k];
                 dryRun[k] = inputRun[k];
-                const float out = guardOutput(wetRun[k] * wetGain + dry * mix);
+                const float out = mixSample(wetRun[k], wetGain, dry, mix);
                 std::int32_t bits = 0;
                 const float magnitude = std::fabs(out);
                 std::memcpy(&bits, &magnitude, sizeof(bits));
@@ -349,7 +381,7 @@ void Engine::Impl::mixChannel(int channel, float* destination, int length, bool 
         }
         const float dry = line[pos];
         line[pos] = input[i];
-        const float out = guardOutput(wet[i] * (1.0f - mix) + dry * mix);
+        const float out = mixSample(wet[i], 1.0f - mix, dry, mix);
         peak = std::max(peak, std::fabs(out));
         if (destination != nullptr)
             destination[i] = out;

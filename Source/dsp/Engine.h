@@ -14,11 +14,14 @@ struct Settings {
     std::int32_t root = 0;      // pitch class 0 = C .. 11 = B; clamped before use
     bool bypass = false;        // true while the unprocessed (latency-aligned) input should be heard
     Scale scale = Scale::minor; // scale for snapping in the tuned modes
+    // The host's own bypass: with bypass, the dry input is heard exactly (only non-finite samples become
+    // silence), without the output guard that the plug-in's own bypass keeps.
+    bool hostBypass = false;
 };
 
 // The whole signal path of the main bus: pitch analysis, pitch and formant shifting, the voice effect
 // chains (modes 0..6) or the mastering chain (mode 7), a latency-compensated bypass fade, the ±0.97 output
-// guard and the input/output peak meters. One thread at a time; no locks, no allocation after prepare.
+// guard (not on the dry input while the host bypasses) and the input/output peak meters. One thread at a time; no locks, no allocation after prepare.
 class Engine {
 public:
     Engine();
@@ -27,8 +30,9 @@ public:
     Engine& operator=(const Engine&) = delete;
 
     // Sample rate in Hz (8000..384000), longest host block in samples (>= 1). Sizes all memory and resets.
-    // Throws std::invalid_argument("Unsupported audio configuration") before changing anything.
-    // Preparing thread, never concurrently with process.
+    // Throws std::invalid_argument("Unsupported audio configuration") before changing anything. A failed
+    // allocation (std::bad_alloc) leaves the engine unprepared: process passes audio through until a prepare
+    // succeeds. Preparing thread, never concurrently with process.
     void prepare(double sampleRateHz, int maxBlock);
 
     // Returns every running state to silence; keeps sizes and coefficients. No-op before prepare. Any thread
@@ -40,8 +44,8 @@ public:
     void process(float* const* channels, int numChannels, int numSamples, Settings settings) noexcept;
 
     int latency() const noexcept;         // samples, the same in every mode and with bypass; any thread
-    float inputLevel() const noexcept;    // linear peak of the input, decaying per call; audio thread
-    float outputLevel() const noexcept;   // linear peak of the output (<= 0.97), decaying per call; audio thread
+    float inputLevel() const noexcept;    // linear peak of the input, falling with time; audio thread
+    float outputLevel() const noexcept;   // linear peak of the output, falling with time; audio thread
     float detectedPitch() const noexcept; // Hz of the last pitch estimate, 0 for none; audio thread
 
 private:

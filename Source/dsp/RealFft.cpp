@@ -12,11 +12,21 @@ namespace tolmar {
 
 namespace {
 
-// Guards every plan creation and destruction in the process: the one process-wide object of the core.
+// Guards every plan creation and destruction of ours: the one process-wide object of the core.
 std::mutex& planLock()
 {
     static std::mutex lock;
     return lock;
+}
+
+// Other plug-ins in the host plan through the same shared library without knowing our lock; the library's own
+// planner lock, installed once before our first plan, keeps their planning and ours apart.
+void shareThePlannerSafely()
+{
+#if TOLMAR_SHARED_FFT_PLANNER
+    static std::once_flag installed;
+    std::call_once(installed, [] { fftwf_make_planner_thread_safe(); });
+#endif
 }
 
 fftwf_plan asPlan(void* plan) noexcept
@@ -74,6 +84,7 @@ void RealFft::prepare(int n, bool withInverse)
     std::fill(spectrumBuffer, spectrumBuffer + binCount, Complex{0.0f, 0.0f});
     if (withInverse)
         std::fill(inverseBuffer, inverseBuffer + binCount, Complex{0.0f, 0.0f});
+    shareThePlannerSafely();
     {
         const std::lock_guard<std::mutex> guard(planLock());
         // FFTW_ESTIMATE: fast, repeatable planning that leaves the buffers alone.

@@ -124,6 +124,7 @@ TolmarEditor::TolmarEditor(TolmarProcessor& owner)
     rootBox.setSelectedItemIndex(rawIndex(ids::root), juce::dontSendNotification);
 
     refreshText();
+    shownLevels = processor.takeMeterLevels();
     startTimerHz(15);
 }
 
@@ -148,6 +149,7 @@ void TolmarEditor::timerCallback()
         refreshText();
     }
     refreshBeat();
+    shownLevels = processor.takeMeterLevels();
     repaint(meterArea);
 }
 
@@ -371,7 +373,7 @@ void TolmarEditor::paint(juce::Graphics& g)
         g.fillRect(barX, y + 8, fill, barHeight);
     };
     const int firstRow = std::min(meterArea.getHeight(), 24);
-    drawMeter(row.inputLabel, processor.inputLevel.load(), meterArea.getY(), firstRow);
-    drawMeter(row.outputLabel, processor.outputLevel.load(), meterArea.getY() + firstRow,
+    drawMeter(row.inputLabel, shownLevels.input, meterArea.getY(), firstRow);
+    drawMeter(row.outputLabel, shownLevels.output, meterArea.getY() + firstRow,
               std::min(meterArea.getHeight() - firstRow, 24));
 }

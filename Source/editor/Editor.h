@@ -66,6 +66,7 @@ private:
     std::unique_ptr<juce::AudioProcessorValueTreeState::ComboBoxAttachment> sourceAttachment;
     std::unique_ptr<juce::AudioProcessorValueTreeState::ButtonAttachment> bypassAttachment;
     int shownMode = -1;
+    TolmarProcessor::MeterLevels shownLevels; // what the meters show, taken from the processor by the timer
     int languageIndex = -1;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(TolmarEditor)

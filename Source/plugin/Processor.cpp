@@ -25,6 +25,14 @@ int choiceIndex(const std::atomic<float>* raw, int lastIndex)
     return tolmar::choiceIndex(raw->load(), lastIndex);
 }
 
+// Lock-free maximum, so that a peak stays until the editor takes it however many blocks run in between.
+void raiseTo(std::atomic<float>& level, float value) noexcept
+{
+    float current = level.load(std::memory_order_relaxed);
+    while (value > current && !level.compare_exchange_weak(current, value, std::memory_order_relaxed)) {
+    }
+}
+
 } // namespace
 
 TolmarProcessor::TolmarProcessor()
@@ -99,16 +107,16 @@ const juce::String TolmarProcessor::getName() const { return "Tolmar Vez"; }
 
 void TolmarProcessor::prepareToPlay(double sampleRate, int maximumExpectedSamplesPerBlock)
 {
-    // An unsupported rate must not escape into the host: the engine and the analyser refuse it before
-    // changing anything, and the callback then passes the audio through until a supported prepare.
-    // While unsupported, nothing is delayed (latency 0) and the analyser, still set up for the previous rate,
-    // hears nothing.
+    // Neither an unsupported rate nor a failed allocation may escape into the host: the engine and the analyser
+    // refuse a rate before changing anything, and an engine whose allocation failed stays unprepared. The
+    // callback then passes the audio through until a prepare succeeds. Meanwhile nothing is delayed (latency 0)
+    // and the analyser, still set up for the previous rate, hears nothing.
+    configurationSupported.store(false);
     try {
         engine.prepare(sampleRate, std::max(1, maximumExpectedSamplesPerBlock));
         keyAnalyzer.prepare(sampleRate);
         configurationSupported.store(true);
-    } catch (const std::invalid_argument&) {
-        configurationSupported.store(false);
+    } catch (const std::exception&) {
     }
     setLatencySamples(configurationSupported.load() ? engine.latency() : 0);
 }
@@ -172,13 +180,19 @@ void TolmarProcessor::processVoice(juce::AudioBuffer<float>& buffer, juce::MidiB
 
     if (supported && buffersMatchLayout) {
         auto voice = getBusBuffer(buffer, true, 0);
-        engine.process(voice.getArrayOfWritePointers(), voice.getNumChannels(), numSamples,
-                       blockSettings(mode, hostBypassed || switchIsOn(bypassValue), beatIsTuningSource, key,
-                                     choiceIndex(rootValue, 11)));
+        auto settings = blockSettings(mode, hostBypassed || switchIsOn(bypassValue), beatIsTuningSource, key,
+                                      choiceIndex(rootValue, 11));
+        settings.hostBypass = hostBypassed;
+        engine.process(voice.getArrayOfWritePointers(), voice.getNumChannels(), numSamples, settings);
     }
 
-    inputLevel.store(engine.inputLevel());
-    outputLevel.store(engine.outputLevel());
+    raiseTo(inputLevel, engine.inputLevel());
+    raiseTo(outputLevel, engine.outputLevel());
+}
+
+TolmarProcessor::MeterLevels TolmarProcessor::takeMeterLevels() noexcept
+{
+    return {inputLevel.exchange(0.0f, std::memory_order_relaxed), outputLevel.exchange(0.0f, std::memory_order_relaxed)};
 }
 
 void TolmarProcessor::reanalyzeBeat()

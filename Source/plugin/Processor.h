@@ -67,10 +67,19 @@ public:
     juce::AudioProcessorValueTreeState parameters;
     tolmar::Engine engine;
 
-    // Published by the audio thread after every block (levels as linear peaks; key index as in dsp/Key.h;
-    // stage as the integer of tolmar::KeyStage; progress 0..1).
+    // The meters' levels (linear peaks): the highest since the editor last took them, whatever the host's block
+    // length. Raised by the audio thread after every block; taken, and so cleared, by the editor's meter timer.
     std::atomic<float> inputLevel{0.0f};
     std::atomic<float> outputLevel{0.0f};
+    struct MeterLevels {
+        float input = 0.0f;
+        float output = 0.0f;
+    };
+    // The levels since the last call, then clears them. Message thread (the editor).
+    MeterLevels takeMeterLevels() noexcept;
+
+    // Published by the audio thread after every block (key index as in dsp/Key.h; stage as the integer of
+    // tolmar::KeyStage; progress 0..1).
     std::atomic<int> beatKey{tolmar::noKey};
     std::atomic<int> beatStage{tolmar::toInt(tolmar::KeyStage::waiting)};
     std::atomic<float> beatProgress{0.0f};

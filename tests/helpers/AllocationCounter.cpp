@@ -17,6 +17,16 @@ extern "C" void* __libc_memalign(std::size_t, std::size_t);
 namespace {
 thread_local std::size_t threadAllocations = 0;
 thread_local int activeCounters = 0;
+thread_local int allocationsUntilFailure = 0; // 0: no failure armed
+thread_local bool failureTriggered = false;
+
+bool injectedFailure()
+{
+    if (allocationsUntilFailure <= 0 || --allocationsUntilFailure > 0)
+        return false;
+    failureTriggered = true;
+    return true;
+}
 
 void noteAllocation()
 {
@@ -56,21 +66,31 @@ ScopedAllocationCounter::ScopedAllocationCounter() : startCount(threadAllocation
 ScopedAllocationCounter::~ScopedAllocationCounter() { --activeCounters; }
 std::size_t ScopedAllocationCounter::allocations() const { return threadAllocations - startCount; }
 
+ScopedAllocationFailure::ScopedAllocationFailure(int nth)
+{
+    allocationsUntilFailure = nth > 0 ? nth : 0;
+    failureTriggered = false;
+}
+ScopedAllocationFailure::~ScopedAllocationFailure() { allocationsUntilFailure = 0; }
+bool ScopedAllocationFailure::triggered() const { return failureTriggered; }
+
 } // namespace testing_support
 
 // Replacing the global allocation functions routes every C++ allocation of the test binary
 // (including those made inside the framework and the standard library) through the counter.
 void* operator new(std::size_t size)
 {
-    if (void* memory = countedAllocate(size, alignof(std::max_align_t)))
-        return memory;
+    if (!injectedFailure())
+        if (void* memory = countedAllocate(size, alignof(std::max_align_t)))
+            return memory;
     throw std::bad_alloc();
 }
 void* operator new[](std::size_t size) { return operator new(size); }
 void* operator new(std::size_t size, std::align_val_t alignment)
 {
-    if (void* memory = countedAllocate(size, static_cast<std::size_t>(alignment)))
-        return memory;
+    if (!injectedFailure())
+        if (void* memory = countedAllocate(size, static_cast<std::size_t>(alignment)))
+            return memory;
     throw std::bad_alloc();
 }
 void* operator new[](std::size_t size, std::align_val_t alignment) { return operator new(size, alignment); }

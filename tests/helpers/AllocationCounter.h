@@ -19,4 +19,16 @@ private:
     std::size_t startCount;
 };
 
+// While alive, makes the nth C++ allocation (operator new, throwing forms) of the calling thread from now on
+// throw std::bad_alloc: memory running out part-way through a preparation. One failure at most.
+class ScopedAllocationFailure {
+public:
+    explicit ScopedAllocationFailure(int nth);
+    ~ScopedAllocationFailure();
+    ScopedAllocationFailure(const ScopedAllocationFailure&) = delete;
+    ScopedAllocationFailure& operator=(const ScopedAllocationFailure&) = delete;
+
+    bool triggered() const; // the failure happened
+};
+
 } // namespace testing_support

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -15,6 +16,10 @@
 #include <random>
 #include <thread>
 #include <vector>
+
+#ifdef TOLMAR_FOREIGN_FFT_PLANNER
+#include <fftw3.h>
+#endif
 
 namespace {
 
@@ -286,44 +291,138 @@ TEST(HostAbuse, AutomationStateTrafficAndTheEditorWhileAudioRuns)
     plugin->releaseResources();
 }
 
-TEST(HostAbuse, ManyInstancesProcessAtOnce)
+// The output of `blocks` blocks of 512 samples of the input of `seed` through one instance in effect `effect`
+// (a normalised value), channel 0; the instance must be prepared at 44.1 kHz.
+std::vector<float> playSeeded(juce::AudioPluginInstance& plugin, unsigned seed, int blocks, int* unsafeBlocks)
+{
+    std::mt19937 random(seed);
+    long clock = 0;
+    juce::MidiBuffer midi;
+    juce::AudioBuffer<float> buffer(channelsFor(plugin), 512);
+    std::vector<float> output;
+    for (int block = 0; block < blocks; ++block) {
+        fillBlock(buffer, random, clock, 44100.0);
+        plugin.processBlock(buffer, midi);
+        if (!outputIsSafe(buffer, 2))
+            ++*unsafeBlocks;
+        output.insert(output.end(), buffer.getReadPointer(0), buffer.getReadPointer(0) + 512);
+    }
+    return output;
+}
+
+// Another plug-in in the host making FFT plans through the shared library (Linux), knowing nothing of ours.
+struct ForeignFftPlanner {
+    ForeignFftPlanner()
+    {
+#ifdef TOLMAR_FOREIGN_FFT_PLANNER
+        thread = std::thread([this] {
+            std::vector<float> in(512);
+            std::vector<fftwf_complex> out(257);
+            while (running.load())
+                for (const int n : {120, 256, 300, 512}) {
+                    const fftwf_plan plan = fftwf_plan_dft_r2c_1d(n, in.data(), out.data(), FFTW_ESTIMATE);
+                    std::fill(in.begin(), in.end(), 0.0f);
+                    in[0] = 1.0f;
+                    fftwf_execute(plan);
+                    for (int k = 0; k <= n / 2; ++k)
+                        wrongBins += out[static_cast<std::size_t>(k)][0] != 1.0f || out[static_cast<std::size_t>(k)][1] != 0.0f;
+                    fftwf_destroy_plan(plan);
+                }
+        });
+#endif
+    }
+    ~ForeignFftPlanner() { stop(); }
+    void stop()
+    {
+        running.store(false);
+        if (thread.joinable())
+            thread.join();
+    }
+
+    std::atomic<bool> running{true};
+    std::atomic<int> wrongBins{0};
+    std::thread thread;
+};
+
+TEST(HostAbuse, SixteenInstancesPreparedOnSeveralThreadsBesideAnotherPluginsFftPlanning)
 {
     Loader loader;
-    constexpr int instances = 8;
+    constexpr int instances = 16;
+    constexpr int blocks = 40;
+    const auto effectOf = [](int i) { return static_cast<float>(i % 3) / 2.0f; };
+
+    // What one instance alone gives for each of the three effects.
+    std::vector<std::vector<float>> alone;
+    int unsafeBlocks = 0;
+    for (int effect = 0; effect < 3; ++effect) {
+        auto plugin = loader.create();
+        ASSERT_NE(plugin, nullptr);
+        plugin->getParameters()[0]->setValueNotifyingHost(effectOf(effect));
+        plugin->setRateAndBufferSizeDetails(44100.0, 512);
+        plugin->prepareToPlay(44100.0, 512);
+        alone.push_back(playSeeded(*plugin, static_cast<unsigned>(effect), blocks, &unsafeBlocks));
+        plugin->releaseResources();
+    }
+
+    ForeignFftPlanner foreign;
     std::vector<std::unique_ptr<juce::AudioPluginInstance>> plugins;
     for (int i = 0; i < instances; ++i) {
         plugins.push_back(loader.create());
         ASSERT_NE(plugins.back(), nullptr);
-        plugins.back()->getParameters()[0]->setValueNotifyingHost(static_cast<float>(i % 3) / 2.0f);
+        plugins.back()->getParameters()[0]->setValueNotifyingHost(effectOf(i));
     }
-    // The framework's host prepares on the message thread (it takes the message manager lock); the
-    // instances then process on their own threads at once, as a host's worker pool does.
-    for (auto& plugin : plugins) {
-        plugin->setRateAndBufferSizeDetails(44100.0, 512);
-        plugin->prepareToPlay(44100.0, 512);
-    }
+    // Four host threads prepare four instances each at once; the framework's host takes the message manager
+    // lock for some of these calls, so the message loop runs meanwhile.
+    std::atomic<int> prepared{0};
     std::vector<std::thread> threads;
-    std::atomic<int> unsafeBlocks{0};
-    for (int i = 0; i < instances; ++i)
-        threads.emplace_back([&, i] {
-            auto& plugin = *plugins[static_cast<std::size_t>(i)];
-            std::mt19937 random(static_cast<unsigned>(i));
-            long clock = 0;
-            juce::MidiBuffer midi;
-            juce::AudioBuffer<float> buffer(channelsFor(plugin), 512);
-            for (int block = 0; block < 60; ++block) {
-                fillBlock(buffer, random, clock, 44100.0);
-                plugin.processBlock(buffer, midi);
-                if (!outputIsSafe(buffer, 2))
-                    ++unsafeBlocks;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = t; i < instances; i += 4) {
+                plugins[static_cast<std::size_t>(i)]->setRateAndBufferSizeDetails(44100.0, 512);
+                plugins[static_cast<std::size_t>(i)]->prepareToPlay(44100.0, 512);
+                ++prepared;
             }
         });
+    while (prepared.load() < instances)
+        pumpMessages(5);
     for (auto& thread : threads)
         thread.join();
-    for (auto& plugin : plugins)
-        plugin->releaseResources();
-    EXPECT_EQ(unsafeBlocks.load(), 0);
+    threads.clear();
+
+    // Some instances have their editor open while all of them process at once on threads of their own.
+    std::vector<std::unique_ptr<juce::AudioProcessorEditor>> editors;
+    if (std::getenv("DISPLAY") != nullptr)
+        for (int i = 0; i < instances; i += 5) {
+            editors.emplace_back(plugins[static_cast<std::size_t>(i)]->createEditorIfNeeded());
+            ASSERT_NE(editors.back(), nullptr);
+            editors.back()->addToDesktop(0);
+            editors.back()->setVisible(true);
+        }
+    std::vector<std::vector<float>> outputs(instances);
+    std::atomic<int> unsafeInCrowd{0};
+    std::atomic<int> finished{0};
+    for (int i = 0; i < instances; ++i)
+        threads.emplace_back([&, i] {
+            int unsafe = 0;
+            outputs[static_cast<std::size_t>(i)] =
+                playSeeded(*plugins[static_cast<std::size_t>(i)], static_cast<unsigned>(i % 3), blocks, &unsafe);
+            unsafeInCrowd += unsafe;
+            ++finished;
+        });
+    while (finished.load() < instances)
+        pumpMessages(5);
+    for (auto& thread : threads)
+        thread.join();
+    editors.clear();
+    foreign.stop();
+
+    EXPECT_EQ(unsafeBlocks + unsafeInCrowd.load(), 0);
+    EXPECT_EQ(foreign.wrongBins.load(), 0);
+    for (int i = 0; i < instances; ++i) {
+        EXPECT_TRUE(outputs[static_cast<std::size_t>(i)] == alone[static_cast<std::size_t>(i % 3)]) << "instance " << i;
+        EXPECT_EQ(plugins[static_cast<std::size_t>(i)]->getLatencySamples(), 2048) << "instance " << i;
+        plugins[static_cast<std::size_t>(i)]->releaseResources();
+    }
+    plugins.clear();
     pumpMessages(10);
-    for (auto& plugin : plugins)
-        EXPECT_EQ(plugin->getLatencySamples(), 2048);
 }

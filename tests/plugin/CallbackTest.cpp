@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 using tolmar::Mode;
 using tolmar::Scale;
@@ -272,4 +274,128 @@ TEST(Callback, HostBlocksLongerThanAnnouncedAndShortChannelBuffersAreSafe)
     narrow.setSample(0, 5, 0.25f);
     host.run(narrow);
     EXPECT_EQ(narrow.getSample(0, 5), 0.25f);
+}
+
+TEST(Callback, AFailedAllocationWhilePreparingPassesAudioThroughUntilTheNextPrepare)
+{
+    // A host prepares again for longer blocks and memory runs out part-way, at the first, a later or (when
+    // preparing needs fewer allocations) no allocation at all.
+    for (const int failingAllocation : {1, 2, 5, 20, 100, 100000}) {
+        SCOPED_TRACE(testing::Message() << "allocation " << failingAllocation);
+        PreparedProcessor host(48000.0, 512);
+        bool failed = false;
+        {
+            testing_support::ScopedAllocationFailure failure(failingAllocation);
+            EXPECT_NO_THROW(host.processor->prepareToPlay(48000.0, 4096));
+            failed = failure.triggered();
+        }
+        EXPECT_EQ(host.processor->isConfigurationSupported(), !failed);
+        EXPECT_EQ(host.processor->getLatencySamples(), failed ? 0 : 2048);
+
+        juce::AudioBuffer<float> buffer(host.totalChannels(), 4096);
+        const auto tone = testing_support::sine(440.0, 48000.0, 4096);
+        buffer.clear();
+        for (int channel = 0; channel < 2; ++channel)
+            buffer.copyFrom(channel, 0, tone.data(), 4096);
+        host.run(buffer);
+        for (int i = 0; failed && i < 4096; ++i)
+            ASSERT_EQ(buffer.getSample(0, i), tone[static_cast<std::size_t>(i)]) << i;
+
+        // The next prepare works as if nothing had happened.
+        host.processor->prepareToPlay(48000.0, 4096);
+        EXPECT_TRUE(host.processor->isConfigurationSupported());
+        EXPECT_EQ(host.processor->getLatencySamples(), 2048);
+        for (int block = 0; block < 3; ++block) {
+            for (int channel = 0; channel < 2; ++channel)
+                buffer.copyFrom(channel, 0, tone.data(), 4096);
+            host.run(buffer);
+        }
+        EXPECT_TRUE(testing_support::allFiniteAndNormal(buffer.getReadPointer(0), 4096));
+        EXPECT_GT(host.processor->outputLevel.load(), 0.0f);
+    }
+}
+
+TEST(Callback, MetersShowTheSameLevelsWhateverTheHostsBlockLength)
+{
+    // One hit every 6144 samples, looked at by the editor between hits: a 1 kHz burst decaying over 20 ms, at
+    // 0.5 and 0.45 in turn. A meter that decays per block reads a 32-sample host far lower than a 2048-sample one.
+    constexpr double rate = 48000.0;
+    constexpr int lookEvery = 6144;
+    constexpr int looks = 12;
+    std::vector<float> signal(lookEvery * looks, 0.0f);
+    for (int look = 0; look < looks; ++look)
+        for (int i = 0; i < 2400; ++i) {
+            const double t = i / rate;
+            signal[static_cast<std::size_t>(look * lookEvery + 1000 + i)] = static_cast<float>(
+                (look % 2 == 0 ? 0.5 : 0.45) * std::exp(-t / 0.02) * std::sin(testing_support::twoPi * 1000.0 * t));
+        }
+
+    const auto readings = [&](int block) {
+        PreparedProcessor host(rate, block);
+        host.processor->takeMeterLevels();
+        std::vector<TolmarProcessor::MeterLevels> seen;
+        juce::AudioBuffer<float> buffer(host.totalChannels(), block);
+        for (int at = 0; at < lookEvery * looks; at += block) {
+            buffer.clear();
+            for (int channel = 0; channel < 2; ++channel)
+                buffer.copyFrom(channel, 0, signal.data() + at, block);
+            host.run(buffer);
+            if ((at + block) % lookEvery == 0)
+                seen.push_back(host.processor->takeMeterLevels());
+        }
+        return seen;
+    };
+    const auto small = readings(32);
+    const auto large = readings(2048);
+    ASSERT_EQ(small.size(), static_cast<std::size_t>(looks));
+    ASSERT_EQ(large.size(), small.size());
+    const auto dB = [](float level) { return 20.0 * std::log10(std::max(level, 1e-6f)); };
+    // From the second look on the delayed, shifted output has reached the meter too.
+    for (std::size_t look = 1; look < small.size(); ++look) {
+        EXPECT_NEAR(dB(small[look].input), dB(large[look].input), 0.5) << "look " << look;
+        EXPECT_NEAR(dB(small[look].output), dB(large[look].output), 0.5) << "look " << look;
+        EXPECT_GT(small[look].input, 0.4f) << "look " << look;
+    }
+}
+
+TEST(Callback, TheHostsBypassPassesTheInputExactlyAndThePluginsOwnKeepsTheGuard)
+{
+    // A floating-point track above 0 dBFS with a not-a-number sample in it.
+    const int blocks = 24;
+    std::vector<float> input(512 * blocks);
+    for (std::size_t i = 0; i < input.size(); ++i)
+        input[i] = static_cast<float>(1.6 * std::sin(0.013 * static_cast<double>(i)));
+    input[9000] = std::numeric_limits<float>::quiet_NaN();
+
+    const auto play = [&](bool hostBypass, bool ownBypass) {
+        PreparedProcessor host(48000.0, 512);
+        host.set("bypass", ownBypass ? 1.0f : 0.0f);
+        std::vector<float> output(input.size());
+        juce::AudioBuffer<float> buffer(host.totalChannels(), 512);
+        juce::MidiBuffer midi;
+        for (int block = 0; block < blocks; ++block) {
+            buffer.clear();
+            for (int channel = 0; channel < 2; ++channel)
+                buffer.copyFrom(channel, 0, input.data() + block * 512, 512);
+            if (hostBypass)
+                host.processor->processBlockBypassed(buffer, midi);
+            else
+                host.processor->processBlock(buffer, midi);
+            std::copy(buffer.getReadPointer(0), buffer.getReadPointer(0) + 512, output.data() + block * 512);
+        }
+        return output;
+    };
+    constexpr int latency = 2048;
+    // Once the fade has settled (about 1150 samples), the host's bypass gives the delayed input exactly.
+    const auto bypassed = play(true, false);
+    for (std::size_t i = latency + 2048; i < input.size(); ++i) {
+        const float expected = i - latency == 9000 ? 0.0f : input[i - latency];
+        ASSERT_EQ(bypassed[i], expected) << i;
+    }
+    // "Hear original" stays within the output guard.
+    const auto heardOriginal = play(false, true);
+    for (std::size_t i = latency + 2048; i < input.size(); ++i) {
+        ASSERT_LE(std::fabs(heardOriginal[i]), 0.97f) << i;
+        ASSERT_EQ(heardOriginal[i], std::clamp(i - latency == 9000 ? 0.0f : input[i - latency], -0.97f, 0.97f)) << i;
+    }
 }

@@ -49,12 +49,13 @@ TEST(EditorScreenshots, WritesTheWindowInSeveralLanguagesAndSizes)
         {"malayalam-minimum", 100, 2, 580, 590}, {"tamil-minimum", 139, 2, 580, 590},
     };
     TolmarProcessor processor;
-    processor.inputLevel.store(0.62f);
-    processor.outputLevel.store(0.48f);
     processor.beatStage.store(1);
     processor.beatProgress.store(0.427f);
     for (const auto& shot : shots) {
         SCOPED_TRACE(shot.name);
+        // Each new editor takes the levels when it opens.
+        processor.inputLevel.store(0.62f);
+        processor.outputLevel.store(0.48f);
         TolmarEditor editor(processor);
         editor.setUiState(shot.effect, shot.language);
         editor.setSize(shot.width, shot.height);

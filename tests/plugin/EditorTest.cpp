@@ -496,6 +496,7 @@ TEST_F(EditorTest, PaintsBackgroundAndMetersAtTheSizeLimits)
         editor->setSize(size.first, size.second);
         processor.inputLevel.store(0.5f);
         processor.outputLevel.store(1.7f);
+        e.tick();
         const juce::Image image = render(*editor);
         SCOPED_TRACE(testing::Message() << size.first << "x" << size.second);
         // Between the header rule and the pictures: plain background.
@@ -519,6 +520,7 @@ TEST_F(EditorTest, PaintsBackgroundAndMetersAtTheSizeLimits)
     editor->setSize(920, 670);
     processor.inputLevel.store(-0.2f);
     processor.outputLevel.store(std::numeric_limits<float>::quiet_NaN());
+    e.tick();
     const juce::Image image = render(*editor);
     const Rect meters = e.meterArea();
     EXPECT_EQ(image.getPixelAt(meters.getX() + 79, meters.getY() + 12).getARGB(), paletteControl.getARGB());
@@ -530,6 +532,7 @@ TEST_F(EditorTest, HalfLevelFillsHalfOfThe432PixelBar)
     auto e = inspect();
     editor->setUiState(0, 2);
     processor.inputLevel.store(0.5f);
+    e.tick();
     const juce::Image image = render(*editor);
     const Rect meters = e.meterArea();
     ASSERT_EQ(meters.getWidth() - 78, 432);
