@@ -54,7 +54,7 @@ struct Engine::Impl {
     float outputPeak = 0.0f;
     float bypassMix = 0.0f;
     bool prepared = false;
-    bool hostBypass = false; // this call's Settings::hostBypass
+    bool hostBypass = false; // the dry input passes unguarded: the host's bypass, or the fade out of it
     Mode lastMode = Mode::mosquito;
     Mastering mastering;
     VoiceChains voice;                // presence equaliser, band, envelope, de-esser, echo, combs, all-passes, texture
@@ -79,11 +79,13 @@ struct Engine::Impl {
     void mixChannel(int channel, float* destination, int length, bool bypass) noexcept;
 
     // One output sample: the wet and dry samples at their fade gains, guarded; while the host bypasses only
-    // the wet part is guarded, so the settled dry input comes out exactly.
+    // the wet part is guarded, and the settled dry input is copied (not multiplied, which would flush
+    // denormals), so it comes out exactly.
     float mixSample(float wet, float wetGain, float dry, float dryGain) const noexcept
     {
-        return hostBypass ? guardOutput(wet) * wetGain + dry * dryGain
-                          : guardOutput(wet * wetGain + cleanSample(dry) * dryGain);
+        if (hostBypass)
+            return pick(dryGain == 1.0f, dry, guardOutput(wet) * wetGain + dry * dryGain);
+        return guardOutput(wet * wetGain + cleanSample(dry) * dryGain);
     }
 };
 
@@ -170,7 +172,9 @@ void Engine::process(float* const* channels, int numChannels, int numSamples, Se
         s.resetState();
 
     settings.root = std::clamp(settings.root, 0, 11);
-    s.hostBypass = settings.hostBypass;
+    // The dry input stays unguarded from the host's bypass until the fade back to the wet signal is over, so
+    // leaving the bypass does not jump to the guard.
+    s.hostBypass = settings.hostBypass || (s.hostBypass && !settings.bypass && s.bypassMix > 0.0f);
     const auto meterDecay = static_cast<float>(std::exp(-numSamples / (meterTimeConstantSeconds * s.sampleRate)));
     s.inputPeak *= meterDecay;
     s.outputPeak *= meterDecay;

@@ -21,7 +21,8 @@ struct Settings {
 
 // The whole signal path of the main bus: pitch analysis, pitch and formant shifting, the voice effect
 // chains (modes 0..6) or the mastering chain (mode 7), a latency-compensated bypass fade, the ±0.97 output
-// guard (not on the dry input while the host bypasses) and the input/output peak meters. One thread at a time; no locks, no allocation after prepare.
+// guard (not on the dry input while the host bypasses) and the input/output peak meters. One thread at a
+// time; no locks, no allocation after prepare.
 class Engine {
 public:
     Engine();

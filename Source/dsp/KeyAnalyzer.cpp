@@ -213,12 +213,12 @@ void KeyAnalyzer::process(const float* const* channels, int numChannels, int sam
         float frame[2] = {};
         for (int c = 0; c < numChannels; ++c)
             frame[c] = cleanSample(channels[c][i]);
-        float means[2] = {};
-        if (!state.decimator.push(frame, numChannels, means))
+        float decimated[2] = {};
+        if (!state.decimator.push(frame, numChannels, decimated))
             continue;
 
         for (int c = 0; c < numChannels; ++c)
-            state.history[static_cast<std::size_t>(c)][static_cast<std::size_t>(state.writeIndex)] = means[c];
+            state.history[static_cast<std::size_t>(c)][static_cast<std::size_t>(state.writeIndex)] = decimated[c];
         state.writeIndex = ringNext(state.writeIndex, frameSize);
         state.filled = std::min(state.filled, frameSize - 1) + 1;
         if (++state.hopCount >= hopSize && state.filled == frameSize) {

@@ -18,12 +18,13 @@ struct SpectralPeak {
 //   1. every candidate note (equal-tempered, A4 = 440 Hz, from B0 at 30.9 Hz to C7) collects the peaks within
 //      40 cents of its first 16 harmonics up to the highest partial frequency;
 //   2. its salience sums those partials' compressed magnitudes with weights falling with the harmonic
-//      number, each partial first limited to the mean of its neighbours (spectral smoothness), so that a
-//      candidate which only shares scattered partials of other notes (a subharmonic, the virtual root of a
-//      chord) gets little;
-//   3. the most salient candidate is taken as a note: its pitch class gets its salience, and its smoothed
-//      partial amplitudes are taken out of the peaks it used; repeat until the best candidate is weak
-//      against the first or the peaks are spent.
+//      number, each partial first limited to the larger of its two neighbouring partials and to twice the
+//      fundamental (spectral smoothness), so that a candidate which only shares scattered partials of other
+//      notes (a subharmonic, the virtual root of a chord) gets little;
+//   3. the most salient candidate is taken as a note and the partial amplitudes it claimed are taken out of
+//      the peaks it used; repeat until the best candidate is weaker than a fifth of the strongest note;
+//   4. each pitch class votes once, with its strongest note: the note's claimed partials from 60 Hz up,
+//      weighted and compressed.
 // Memory is fixed in the object (no allocation); pure apart from its scratch arrays; one thread at a time.
 class NoteSalience {
 public:

@@ -20,14 +20,14 @@ std::mutex& planLock()
 }
 
 // Other plug-ins in the host plan through the same shared library without knowing our lock; the library's own
-// planner lock, installed once before our first plan, keeps their planning and ours apart.
-void shareThePlannerSafely()
-{
+// planner lock keeps their planning and ours apart. It is switched on as our module loads, before any plan of
+// ours: a plan another thread is making at that very moment is the one case it cannot cover.
 #if TOLMAR_SHARED_FFT_PLANNER
-    static std::once_flag installed;
-    std::call_once(installed, [] { fftwf_make_planner_thread_safe(); });
+const bool plannerLockOn = [] {
+    fftwf_make_planner_thread_safe();
+    return true;
+}();
 #endif
-}
 
 fftwf_plan asPlan(void* plan) noexcept
 {
@@ -84,7 +84,6 @@ void RealFft::prepare(int n, bool withInverse)
     std::fill(spectrumBuffer, spectrumBuffer + binCount, Complex{0.0f, 0.0f});
     if (withInverse)
         std::fill(inverseBuffer, inverseBuffer + binCount, Complex{0.0f, 0.0f});
-    shareThePlannerSafely();
     {
         const std::lock_guard<std::mutex> guard(planLock());
         // FFTW_ESTIMATE: fast, repeatable planning that leaves the buffers alone.

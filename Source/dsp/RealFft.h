@@ -17,7 +17,7 @@ struct Complex {
 // Plans are made and destroyed under one process-wide lock, because FFTW's planner is not thread-safe and
 // hosts prepare plug-in instances on several threads at once; executing needs no lock. Where the library is
 // shared with the rest of the host (Linux), its own planner lock is switched on before our first plan, so that
-// other plug-ins planning at the same moment cannot race with us.
+// other plug-ins planning at the same moment cannot race with us (it is switched on as the module loads).
 //
 // forward(): time() (n samples, left unchanged) -> spectrum() (n / 2 + 1 bins).
 // inverse(): inverseInput() (n / 2 + 1 bins, overwritten) -> time(); unnormalised, so forward then

@@ -124,7 +124,7 @@ TolmarEditor::TolmarEditor(TolmarProcessor& owner)
     rootBox.setSelectedItemIndex(rawIndex(ids::root), juce::dontSendNotification);
 
     refreshText();
-    shownLevels = processor.takeMeterLevels();
+    takeMeterLevels();
     startTimerHz(15);
 }
 
@@ -149,8 +149,17 @@ void TolmarEditor::timerCallback()
         refreshText();
     }
     refreshBeat();
-    shownLevels = processor.takeMeterLevels();
+    takeMeterLevels();
     repaint(meterArea);
+}
+
+void TolmarEditor::takeMeterLevels()
+{
+    const auto levels = processor.takeMeterLevels();
+    if (levels.input != TolmarProcessor::noNewLevel)
+        shownLevels.input = levels.input;
+    if (levels.output != TolmarProcessor::noNewLevel)
+        shownLevels.output = levels.output;
 }
 
 void TolmarEditor::applyFonts()

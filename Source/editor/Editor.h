@@ -27,6 +27,8 @@ public:
 
 private:
     void timerCallback() override;
+    // The levels since the last look into shownLevels; keeps them when no audio block ran in between.
+    void takeMeterLevels();
 
     // Puts the texts of the chosen language into every control, shows the controls the mode needs, aligns
     // right-to-left scripts, then lays out and repaints.

@@ -178,7 +178,9 @@ void TolmarProcessor::processVoice(juce::AudioBuffer<float>& buffer, juce::MidiB
     beatStage.store(keyAnalyzer.stage());
     beatProgress.store(keyAnalyzer.progress());
 
-    if (supported && buffersMatchLayout) {
+    // While audio passes through untouched the meters show nothing.
+    const bool engineRuns = supported && buffersMatchLayout;
+    if (engineRuns) {
         auto voice = getBusBuffer(buffer, true, 0);
         auto settings = blockSettings(mode, hostBypassed || switchIsOn(bypassValue), beatIsTuningSource, key,
                                       choiceIndex(rootValue, 11));
@@ -186,13 +188,14 @@ void TolmarProcessor::processVoice(juce::AudioBuffer<float>& buffer, juce::MidiB
         engine.process(voice.getArrayOfWritePointers(), voice.getNumChannels(), numSamples, settings);
     }
 
-    raiseTo(inputLevel, engine.inputLevel());
-    raiseTo(outputLevel, engine.outputLevel());
+    raiseTo(inputLevel, engineRuns ? engine.inputLevel() : 0.0f);
+    raiseTo(outputLevel, engineRuns ? engine.outputLevel() : 0.0f);
 }
 
 TolmarProcessor::MeterLevels TolmarProcessor::takeMeterLevels() noexcept
 {
-    return {inputLevel.exchange(0.0f, std::memory_order_relaxed), outputLevel.exchange(0.0f, std::memory_order_relaxed)};
+    return {inputLevel.exchange(noNewLevel, std::memory_order_relaxed),
+            outputLevel.exchange(noNewLevel, std::memory_order_relaxed)};
 }
 
 void TolmarProcessor::reanalyzeBeat()

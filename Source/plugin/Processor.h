@@ -75,7 +75,10 @@ public:
         float input = 0.0f;
         float output = 0.0f;
     };
-    // The levels since the last call, then clears them. Message thread (the editor).
+    // What a level reads when no block ran since the last take (a host with blocks longer than the editor's
+    // timer period): the editor keeps showing what it had.
+    static constexpr float noNewLevel = -1.0f;
+    // The levels since the last call (noNewLevel for none), then clears them. Message thread (the editor).
     MeterLevels takeMeterLevels() noexcept;
 
     // Published by the audio thread after every block (key index as in dsp/Key.h; stage as the integer of

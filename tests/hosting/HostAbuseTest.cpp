@@ -291,8 +291,8 @@ TEST(HostAbuse, AutomationStateTrafficAndTheEditorWhileAudioRuns)
     plugin->releaseResources();
 }
 
-// The output of `blocks` blocks of 512 samples of the input of `seed` through one instance in effect `effect`
-// (a normalised value), channel 0; the instance must be prepared at 44.1 kHz.
+// Channel 0 of `blocks` blocks of 512 samples of the input of `seed` through one prepared instance (44.1 kHz);
+// counts the unsafe blocks into unsafeBlocks.
 std::vector<float> playSeeded(juce::AudioPluginInstance& plugin, unsigned seed, int blocks, int* unsafeBlocks)
 {
     std::mt19937 random(seed);
@@ -325,7 +325,8 @@ struct ForeignFftPlanner {
                     in[0] = 1.0f;
                     fftwf_execute(plan);
                     for (int k = 0; k <= n / 2; ++k)
-                        wrongBins += out[static_cast<std::size_t>(k)][0] != 1.0f || out[static_cast<std::size_t>(k)][1] != 0.0f;
+                        wrongBins += out[static_cast<std::size_t>(k)][0] != 1.0f ||
+                                     out[static_cast<std::size_t>(k)][1] != 0.0f;
                     fftwf_destroy_plan(plan);
                 }
         });

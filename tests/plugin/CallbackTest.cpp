@@ -365,9 +365,10 @@ TEST(Callback, TheHostsBypassPassesTheInputExactlyAndThePluginsOwnKeepsTheGuard)
     std::vector<float> input(512 * blocks);
     for (std::size_t i = 0; i < input.size(); ++i)
         input[i] = static_cast<float>(1.6 * std::sin(0.013 * static_cast<double>(i)));
-    input[9000] = std::numeric_limits<float>::quiet_NaN();
+    input[6000] = std::numeric_limits<float>::quiet_NaN();
 
-    const auto play = [&](bool hostBypass, bool ownBypass) {
+    // The host bypasses the first hostBypassedBlocks blocks.
+    const auto play = [&](int hostBypassedBlocks, bool ownBypass) {
         PreparedProcessor host(48000.0, 512);
         host.set("bypass", ownBypass ? 1.0f : 0.0f);
         std::vector<float> output(input.size());
@@ -377,7 +378,7 @@ TEST(Callback, TheHostsBypassPassesTheInputExactlyAndThePluginsOwnKeepsTheGuard)
             buffer.clear();
             for (int channel = 0; channel < 2; ++channel)
                 buffer.copyFrom(channel, 0, input.data() + block * 512, 512);
-            if (hostBypass)
+            if (block < hostBypassedBlocks)
                 host.processor->processBlockBypassed(buffer, midi);
             else
                 host.processor->processBlock(buffer, midi);
@@ -387,15 +388,20 @@ TEST(Callback, TheHostsBypassPassesTheInputExactlyAndThePluginsOwnKeepsTheGuard)
     };
     constexpr int latency = 2048;
     // Once the fade has settled (about 1150 samples), the host's bypass gives the delayed input exactly.
-    const auto bypassed = play(true, false);
-    for (std::size_t i = latency + 2048; i < input.size(); ++i) {
-        const float expected = i - latency == 9000 ? 0.0f : input[i - latency];
+    const auto bypassed = play(18, false);
+    const std::size_t bypassEnds = 512 * 18;
+    for (std::size_t i = latency + 2048; i < bypassEnds; ++i) {
+        const float expected = i - latency == 6000 ? 0.0f : input[i - latency];
         ASSERT_EQ(bypassed[i], expected) << i;
     }
+    // Leaving the host's bypass fades back without first jumping to the guard (the input there is about 1.39).
+    ASSERT_GT(std::fabs(input[bypassEnds - latency]), 1.2f);
+    for (std::size_t i = bypassEnds; i < bypassEnds + 64; ++i)
+        ASSERT_LT(std::fabs(bypassed[i] - bypassed[i - 1]), 0.1f) << i;
     // "Hear original" stays within the output guard.
-    const auto heardOriginal = play(false, true);
+    const auto heardOriginal = play(0, true);
     for (std::size_t i = latency + 2048; i < input.size(); ++i) {
         ASSERT_LE(std::fabs(heardOriginal[i]), 0.97f) << i;
-        ASSERT_EQ(heardOriginal[i], std::clamp(i - latency == 9000 ? 0.0f : input[i - latency], -0.97f, 0.97f)) << i;
+        ASSERT_EQ(heardOriginal[i], std::clamp(i - latency == 6000 ? 0.0f : input[i - latency], -0.97f, 0.97f)) << i;
     }
 }
