@@ -508,6 +508,31 @@ TEST(EngineModes, ResetReturnsToTheFreshlyPreparedState)
     }
 }
 
+TEST(EngineModes, TheHostsBypassGivesTheDelayedInputExactlyInEveryMode)
+{
+    // Above 0 dBFS, with a not-a-number sample; the plug-in's own bypass would guard both.
+    Channels input = stereoTestSignal(12000);
+    for (auto& channel : input)
+        for (auto& sample : channel)
+            sample *= 4.0f;
+    input[0][6000] = nan;
+    for (int mode = 0; mode <= 7; ++mode) {
+        SCOPED_TRACE(testing::Message() << "mode " << mode);
+        Engine engine;
+        engine.prepare(rate, 512);
+        const int latency = engine.latency();
+        Settings settings = settingsFor(modeAt(mode), true, 2);
+        settings.hostBypass = true;
+        const Channels output = render(engine, input, 512, settings);
+        // The fade into the bypass settles within about 1150 samples.
+        for (std::size_t c = 0; c < 2; ++c)
+            for (std::size_t i = static_cast<std::size_t>(latency) + 2048; i < output[c].size(); ++i) {
+                const float in = input[c][i - static_cast<std::size_t>(latency)];
+                ASSERT_EQ(output[c][i], std::isfinite(in) ? in : 0.0f) << "channel " << c << ", sample " << i;
+            }
+    }
+}
+
 TEST(EngineModes, MetersHoldPeaksAndFallInTimeWhateverTheCalls)
 {
     Engine engine;
