@@ -138,14 +138,18 @@ target_link_libraries(tolmar_plugin_shell INTERFACE TolmarVez)
 target_include_directories(tolmar_plugin_shell INTERFACE $<TARGET_PROPERTY:TolmarVez,INCLUDE_DIRECTORIES>)
 target_compile_definitions(tolmar_plugin_shell INTERFACE $<TARGET_PROPERTY:TolmarVez,COMPILE_DEFINITIONS>)
 
-# libthai's Thai word-break dictionary travels in the Windows bundle, where the text layer looks for it.
-if(WIN32)
-    add_custom_command(TARGET TolmarVez_VST3 POST_BUILD
-        COMMAND ${CMAKE_COMMAND} -E make_directory "$<TARGET_FILE_DIR:TolmarVez_VST3>/../Resources"
-        COMMAND ${CMAKE_COMMAND} -E copy "${TOLMAR_WINDOWS_DEPS}/share/libthai/thbrk.tri"
-            "$<TARGET_FILE_DIR:TolmarVez_VST3>/../Resources/thbrk.tri"
-        VERBATIM)
-endif()
+# On Windows libthai's Thai word-break dictionary travels beside the module, in "../Resources/thbrk.tri", where the
+# text layer looks for it: in the bundle, and beside the test programs that use the text layer.
+function(tolmar_add_thai_dictionary target)
+    if(WIN32)
+        add_custom_command(TARGET ${target} POST_BUILD
+            COMMAND ${CMAKE_COMMAND} -E make_directory "$<TARGET_FILE_DIR:${target}>/../Resources"
+            COMMAND ${CMAKE_COMMAND} -E copy "${TOLMAR_WINDOWS_DEPS}/share/libthai/thbrk.tri"
+                "$<TARGET_FILE_DIR:${target}>/../Resources/thbrk.tri"
+            VERBATIM)
+    endif()
+endfunction()
+tolmar_add_thai_dictionary(TolmarVez_VST3)
 
 # The editor's text tables and pictures, compiled in.
 include(EditorResources)

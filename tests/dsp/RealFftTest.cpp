@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -152,6 +154,27 @@ TEST(RealFft, AnotherPluginPlanningOnItsOwnThreadDoesNotRaceWithUs)
     foreign.join();
     EXPECT_EQ(ours, 400);
     EXPECT_EQ(foreignWrong.load(), 0);
+}
+
+TEST(RealFft, PlansUseTheAvxKernelsOnACpuThatHasThem)
+{
+    // The library picks its vector kernels by CPU at run time; a build without its AVX kernels (the Windows
+    // cross build once had only SSE2) runs the shifter's transforms at half the width.
+    if (!__builtin_cpu_supports("avx"))
+        GTEST_SKIP() << "this CPU has no AVX";
+    constexpr int size = 2048;
+    auto* time = static_cast<float*>(fftwf_malloc(sizeof(float) * size));
+    auto* spectrum = static_cast<fftwf_complex*>(fftwf_malloc(sizeof(fftwf_complex) * (size / 2 + 1)));
+    const fftwf_plan forward = fftwf_plan_dft_r2c_1d(size, time, spectrum, FFTW_ESTIMATE);
+    const fftwf_plan inverse = fftwf_plan_dft_c2r_1d(size, spectrum, time, FFTW_ESTIMATE);
+    for (const fftwf_plan plan : {forward, inverse}) {
+        char* description = fftwf_sprint_plan(plan);
+        EXPECT_NE(std::string(description).find("_avx"), std::string::npos) << description;
+        free(description); // NOLINT: the library allocates the description with malloc
+        fftwf_destroy_plan(plan);
+    }
+    fftwf_free(spectrum);
+    fftwf_free(time);
 }
 
 } // namespace

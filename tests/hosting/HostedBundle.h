@@ -17,7 +17,12 @@
 
 namespace hosting {
 
-inline juce::File bundle() { return juce::File{juce::String(TOLMAR_VST3_BUNDLE)}; }
+// The bundle the build made, or the one TOLMAR_VST3_BUNDLE names (an installed copy, a copy in another folder).
+inline juce::File bundle()
+{
+    const juce::String chosen = juce::SystemStats::getEnvironmentVariable("TOLMAR_VST3_BUNDLE", {});
+    return juce::File{chosen.isNotEmpty() ? chosen : juce::String(TOLMAR_VST3_BUNDLE)};
+}
 
 // The module binary inside the bundle, where the VST3 format puts it for this platform.
 inline juce::File moduleBinary()

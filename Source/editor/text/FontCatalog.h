@@ -37,8 +37,8 @@ std::vector<InstalledFace> installedFaces(const std::string& language, bool bold
 // Opens a face from a UTF-8 path (FreeType's own file access on Windows takes the ANSI code page).
 FT_Error openFace(FT_Library library, const std::string& file, int index, FT_Face* face);
 
-// libthai's word-break dictionary, as a path for the C library's fopen; empty for libthai's own default (the
-// system's dictionary on Linux). On Windows it is "thbrk.tri" in the bundle's Resources folder.
+// libthai's word-break dictionary as a UTF-8 path; empty for libthai's own default (the system's dictionary on
+// Linux). On Windows it is "thbrk.tri" in the Resources folder beside the module's folder (the bundle's).
 std::string thaiDictionaryFile();
 
 } // namespace tolmar::text

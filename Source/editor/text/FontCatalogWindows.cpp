@@ -131,19 +131,23 @@ std::string thaiDictionaryFile()
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                             reinterpret_cast<LPCWSTR>(&thaiDictionaryFile), &module))
         return {};
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
+    std::wstring path(32768, L'\0'); // the longest path Windows allows
+    const DWORD length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0 || length >= path.size())
         return {};
-    std::wstring file(path, length);
-    file = file.substr(0, file.find_last_of(L"\\/") + 1) + L"..\\Resources\\thbrk.tri";
-    // libdatrie opens it with fopen, which takes the ANSI code page.
-    const int bytes = WideCharToMultiByte(CP_ACP, 0, file.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 1)
-        return {};
-    std::string narrow(static_cast<size_t>(bytes - 1), '\0');
-    WideCharToMultiByte(CP_ACP, 0, file.c_str(), -1, narrow.data(), bytes, nullptr, nullptr);
-    return narrow;
+    path.resize(length);
+    return utf8Of(path.substr(0, path.find_last_of(L"\\/") + 1) + L"..\\Resources\\thbrk.tri");
 }
 
 } // namespace tolmar::text
+
+// libdatrie, which opens libthai's dictionary, calls this instead of fopen (scripts/windows-deps renames its calls):
+// the path is UTF-8, which fopen would read in the ANSI code page.
+extern "C" FILE* tolmar_utf8_fopen(const char* path, const char* mode)
+{
+    try {
+        return _wfopen(tolmar::text::wideOf(path).c_str(), tolmar::text::wideOf(mode).c_str());
+    } catch (...) {
+        return nullptr; // out of memory: nothing may unwind into C
+    }
+}
