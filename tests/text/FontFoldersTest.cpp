@@ -156,6 +156,65 @@ TEST(FontFolders, OtherFilesMadeForTheLanguagesScriptComeFirst)
     }
 }
 
+TEST(FontFolders, EveryFaceOfACollectionComesInIndexOrder)
+{
+    // A Traditional Chinese system: MingLiU is mingliu.ttc (MingLiU, PMingLiU, MingLiU_HKSCS); mingliub.ttc is
+    // MingLiU-ExtB, which covers only the rare ideographs of extension B.
+    const std::vector<std::string> listing{systemFolder + "mingliub.ttc", systemFolder + "msjh.ttc",
+                                           systemFolder + "segoeui.ttf", systemFolder + "mingliu.ttc"};
+    const auto families = [](const std::string& file) -> std::vector<std::string> {
+        if (file == systemFolder + "mingliu.ttc")
+            return {"MingLiU", "PMingLiU", "MingLiU_HKSCS"};
+        if (file == systemFolder + "mingliub.ttc")
+            return {"MingLiU-ExtB", "PMingLiU-ExtB", "MingLiU_HKSCS-ExtB"};
+        if (file == systemFolder + "msjh.ttc")
+            return {"Microsoft JhengHei", "Microsoft JhengHei UI"};
+        return {"Segoe UI"};
+    };
+    struct Expected {
+        std::string file;
+        int index;
+        std::string family;
+    };
+    const std::vector<Expected> expected{
+        {"segoeui.ttf", 0, "Segoe UI"},
+        {"msjh.ttc", 0, "Microsoft JhengHei"},
+        {"msjh.ttc", 1, "Microsoft JhengHei UI"},
+        {"mingliu.ttc", 0, "MingLiU"},
+        {"mingliu.ttc", 1, "PMingLiU"},
+        {"mingliu.ttc", 2, "MingLiU_HKSCS"},
+        {"mingliub.ttc", 0, "MingLiU-ExtB"},
+        {"mingliub.ttc", 1, "PMingLiU-ExtB"},
+        {"mingliub.ttc", 2, "MingLiU_HKSCS-ExtB"},
+    };
+    const auto order = orderFontFiles(listing, "zh-tw", false, families);
+    ASSERT_EQ(order.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(order[i].file, systemFolder + expected[i].file) << i;
+        EXPECT_EQ(order[i].index, expected[i].index) << i;
+        EXPECT_EQ(order[i].family, expected[i].family) << i;
+    }
+}
+
+TEST(FontFolders, ACollectionsFacesAreReadFromTheFile)
+{
+    const auto installed = installedFaces("", false);
+    const auto collection = std::find_if(installed.begin(), installed.end(), [](const auto& face) {
+        const std::string name = face.file.substr(face.file.size() - 4);
+        return (name == ".ttc" || name == ".TTC") && face.coverage->has(U'\u4e00');
+    });
+    if (collection == installed.end())
+        GTEST_SKIP() << "no collection of Chinese, Japanese or Korean faces installed";
+    const auto families = tolmar::text::faceFamiliesOf(collection->file);
+    ASSERT_GE(families.size(), 2u) << collection->file;
+    for (size_t index = 0; index < families.size(); ++index) {
+        EXPECT_FALSE(families[index].empty()) << index;
+        EXPECT_TRUE(characterMapCoverage(collection->file, static_cast<int>(index))->has(U'\u4e00')) << index;
+    }
+    // A file that is not there is one face named after it.
+    EXPECT_EQ(tolmar::text::faceFamiliesOf(systemFolder + "missing.ttc"), std::vector<std::string>{"missing"});
+}
+
 TEST(FontFolders, NoFontsGiveAnEmptyOrder)
 {
     EXPECT_TRUE(orderFontFiles({}, "ja", false).empty());

@@ -57,7 +57,7 @@ constexpr KnownFace knownFaces[] = {
     {"Microsoft YaHei", "msyh.ttc", "msyhbd.ttc"},
     {"SimSun", "simsun.ttc", ""},
     {"Microsoft JhengHei", "msjh.ttc", "msjhbd.ttc"},
-    {"MingLiU", "mingliub.ttc", ""},
+    {"MingLiU", "mingliu.ttc", ""}, // mingliub.ttc is MingLiU-ExtB: CJK extension B only
     {"Mongolian Baiti", "monbaiti.ttf", ""},
     {"Microsoft Yi Baiti", "msyi.ttf", ""},
     {"Javanese Text", "javatext.ttf", ""},
@@ -233,7 +233,36 @@ std::shared_ptr<const CharacterCoverage> characterMapCoverage(const std::string&
     return coverage;
 }
 
-std::vector<InstalledFace> orderFontFiles(const std::vector<std::string>& files, const std::string& language, bool bold)
+std::vector<std::string> faceFamiliesOf(const std::string& file)
+{
+    static std::map<std::string, std::vector<std::string>> known;
+    auto& families = known[file];
+    if (!families.empty())
+        return families;
+    // Only collections are opened: a single-face file goes by its file name, and opening every file of a system's
+    // fonts folder would slow the editor's first opening.
+    const std::string lowerName = lowerAscii(fileNameOf(file));
+    FT_Library library = nullptr;
+    if ((endsWith(lowerName, ".ttc") || endsWith(lowerName, ".otc")) && FT_Init_FreeType(&library) == 0) {
+        for (FT_Long index = 0, count = 1; index < count; ++index) {
+            FT_Face face = nullptr;
+            if (openFace(library, file, static_cast<int>(index), &face) != 0)
+                break;
+            count = face->num_faces;
+            families.emplace_back(face->family_name != nullptr ? face->family_name : "");
+            FT_Done_Face(face);
+        }
+        FT_Done_FreeType(library);
+    }
+    if (families.empty()) {
+        const std::string name = fileNameOf(file);
+        families.push_back(name.substr(0, name.find_last_of('.')));
+    }
+    return families;
+}
+
+std::vector<InstalledFace> orderFontFiles(const std::vector<std::string>& files, const std::string& language, bool bold,
+                                          const FaceFamilies& familiesOf)
 {
     std::map<std::string, std::string> pathByName; // lower-case file name -> first path with it
     for (const std::string& path : files) {
@@ -244,11 +273,17 @@ std::vector<InstalledFace> orderFontFiles(const std::vector<std::string>& files,
 
     std::vector<InstalledFace> order;
     std::set<std::string> used;
-    auto add = [&](const std::string& name, const std::string& family) {
+    // A known family names the collection's first face; the other faces go by their own names.
+    auto add = [&](const std::string& name, const std::string& knownFamily) {
         auto found = pathByName.find(name);
         if (found == pathByName.end() || !used.insert(name).second)
             return false;
-        order.push_back({found->second, 0, family, characterMapCoverage(found->second, 0)});
+        const std::vector<std::string> families = familiesOf(found->second);
+        for (size_t index = 0; index < families.size(); ++index) {
+            const int face = static_cast<int>(index);
+            order.push_back({found->second, face, index == 0 && !knownFamily.empty() ? knownFamily : families[index],
+                             characterMapCoverage(found->second, face)});
+        }
         return true;
     };
     auto addFamily = [&](const char* family) {
@@ -281,7 +316,7 @@ std::vector<InstalledFace> orderFontFiles(const std::vector<std::string>& files,
                 return name.find(entry.scriptInFileNames) != std::string::npos;
             });
     for (const std::string& name : rest)
-        add(name, fileNameOf(pathByName[name]).substr(0, fileNameOf(pathByName[name]).find_last_of('.')));
+        add(name, "");
     return order;
 }
 
