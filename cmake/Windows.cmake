@@ -11,6 +11,15 @@ add_link_options(-static -static-libgcc -static-libstdc++)
 # with aligned moves; the assembler writes them unaligned instead, which costs nothing on CPUs with AVX.
 add_compile_options(-Wa,-muse-unaligned-vector-move)
 
+# The maths functions come from musl's portable C (built by scripts/windows-deps, which says why), linked after
+# every library of ours and before MinGW's own.
+if(NOT EXISTS "${TOLMAR_WINDOWS_DEPS}/lib/libmuslmath.a")
+    message(FATAL_ERROR "No ${TOLMAR_WINDOWS_DEPS}/lib/libmuslmath.a: run scripts/windows-deps (scripts/build-windows does)")
+endif()
+foreach(language C CXX)
+    string(APPEND CMAKE_${language}_STANDARD_LIBRARIES " \"${TOLMAR_WINDOWS_DEPS}/lib/libmuslmath.a\"")
+endforeach()
+
 # MinGW's math.h declares M_PI and friends in strict C++17 only when asked.
 add_compile_definitions(_USE_MATH_DEFINES)
 
