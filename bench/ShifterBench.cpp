@@ -1,3 +1,4 @@
+#include "dsp/LiveCorrector.h"
 #include "dsp/PitchShifter.h"
 
 #include <benchmark/benchmark.h>
@@ -122,8 +123,49 @@ void shifterIdentity(benchmark::State& state)
 
 } // namespace
 
+// The low-latency corrector on the same voice and blocks, with the period a detector would give: a
+// correction of +0.6 semitones with the formants kept, and with Ultra edited's formant factor.
+void correctLive(benchmark::State& state, float semitones, float formantFactor)
+{
+    tolmar::LiveCorrector corrector;
+    corrector.prepare(2, sampleRate);
+    corrector.setPitch(static_cast<float>(sampleRate / 196.0), std::exp2(semitones / 12.0f), formantFactor);
+    const std::vector<float> left = voice(0.0, 1);
+    const std::vector<float> right = voice(1.0, 2);
+    std::vector<float> outLeft(hostBlock);
+    std::vector<float> outRight(hostBlock);
+    float* outputs[] = {outLeft.data(), outRight.data()};
+    const int length = static_cast<int>(left.size());
+    int position = 0;
+    std::int64_t samples = 0;
+    for (auto _ : state) {
+        if (position + hostBlock > length)
+            position = 0;
+        const float* inputs[] = {left.data() + position, right.data() + position};
+        corrector.process(inputs, outputs, hostBlock);
+        benchmark::DoNotOptimize(outLeft.data());
+        benchmark::DoNotOptimize(outRight.data());
+        position += hostBlock;
+        samples += hostBlock;
+    }
+    state.counters["cpuPerAudioSecond"] = benchmark::Counter(static_cast<double>(samples) / sampleRate,
+                                                             benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void liveCorrectorCorrection(benchmark::State& state)
+{
+    correctLive(state, 0.6f, 1.0f);
+}
+
+void liveCorrectorUltraFormants(benchmark::State& state)
+{
+    correctLive(state, 0.6f, 0.72f);
+}
+
 BENCHMARK(shifterOctaveUpFormant145)->MinTime(1.0);
 BENCHMARK(shifterCorrectionCompensated)->MinTime(1.0);
 BENCHMARK(shifterOctaveDownFormant08)->MinTime(1.0);
 BENCHMARK(shifterOctaveUpDenseOnsets)->MinTime(1.0);
 BENCHMARK(shifterIdentity)->MinTime(1.0);
+BENCHMARK(liveCorrectorCorrection)->MinTime(1.0);
+BENCHMARK(liveCorrectorUltraFormants)->MinTime(1.0);

@@ -1,0 +1,211 @@
+#include "dsp/LiveCorrector.h"
+
+#include "dsp/MathConstants.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tolmar {
+
+namespace {
+
+constexpr double pi = twoPi / 2.0;
+
+int atRate(int samplesAt48k, double sampleRateHz)
+{
+    return std::max(1, static_cast<int>(std::lround(samplesAt48k * sampleRateHz / 48000.0)));
+}
+
+// Raised-cosine window of a grain at `offset` samples from its centre: rises over fadeIn, falls over fadeOut.
+double grainWindow(std::int64_t offset, int fadeIn, int fadeOut) noexcept
+{
+    if (offset < 0)
+        return 0.5 - 0.5 * std::cos(pi * static_cast<double>(offset + fadeIn) / fadeIn);
+    return 0.5 + 0.5 * std::cos(pi * static_cast<double>(offset) / fadeOut);
+}
+
+} // namespace
+
+void LiveCorrector::prepare(int channels, double sampleRateHz)
+{
+    channelCount = std::clamp(channels, 1, 2);
+    fadeInSamples = atRate(144, sampleRateHz);
+    lookAheadSamples = atRate(48, sampleRateHz);
+    minPeriod = std::max(2, static_cast<int>(sampleRateHz / 1000.0));
+    maxPeriod = static_cast<int>(std::ceil(sampleRateHz / 60.0));
+    unvoicedSpacing = fadeInSamples;
+    // The oldest sample a grain reads lies two of the longest periods, slowed by the formant factor, before the
+    // newest input.
+    std::int64_t capacity = 1;
+    while (capacity < 8 * static_cast<std::int64_t>(maxPeriod) + 4 * latency())
+        capacity *= 2;
+    historyMask = capacity - 1;
+    for (int channel = 0; channel < 2; ++channel)
+        history[static_cast<std::size_t>(channel)].assign(channel < channelCount ? static_cast<std::size_t>(capacity) : 0,
+                                                          0.0f);
+    summed.assign(static_cast<std::size_t>(capacity), 0.0f);
+    reset();
+}
+
+void LiveCorrector::reset() noexcept
+{
+    for (auto& channel : history)
+        std::fill(channel.begin(), channel.end(), 0.0f);
+    std::fill(summed.begin(), summed.end(), 0.0f);
+    written = 0;
+    newestMark = -1;
+    nextSynthesisMark = 0;
+    synthesisRemainder = 0.0;
+    activeGrains = 0;
+}
+
+void LiveCorrector::setPitch(float periodSamples, float newRatio, float newFormantFactor) noexcept
+{
+    period = std::isfinite(periodSamples) && periodSamples >= static_cast<float>(minPeriod)
+                 ? std::min(periodSamples, static_cast<float>(maxPeriod))
+                 : 0.0f;
+    ratio = std::isfinite(newRatio) ? std::clamp(newRatio, 0.5f, 2.0f) : 1.0f;
+    formantFactor = std::isfinite(newFormantFactor) ? std::clamp(newFormantFactor, 0.5f, 2.0f) : 1.0f;
+}
+
+void LiveCorrector::placeMarks() noexcept
+{
+    const std::int64_t newestInput = written - 1;
+    for (;;) {
+        const std::int64_t last =
+            newestMark >= 0 ? marks[static_cast<std::size_t>(newestMark)].position : -unvoicedSpacing;
+        Mark mark;
+        if (period > 0.0f) {
+            // The waveform's highest point within a quarter period (at most the look-ahead) of one period on.
+            const int reach = std::min(static_cast<int>(period / 4.0f), lookAheadSamples);
+            std::int64_t predicted = last + static_cast<std::int64_t>(std::lround(period));
+            if (predicted + reach > newestInput)
+                return;
+            predicted = std::max(predicted, newestInput - reach); // marks fell behind: catch up
+            std::int64_t best = predicted - reach;
+            for (std::int64_t time = best + 1; time <= predicted + reach; ++time)
+                if (summed[static_cast<std::size_t>(time & historyMask)] >
+                    summed[static_cast<std::size_t>(best & historyMask)])
+                    best = time;
+            mark = {std::max(best, last + 1), period};
+        } else {
+            if (last + unvoicedSpacing > newestInput)
+                return;
+            mark = {std::max(last + unvoicedSpacing, newestInput - lookAheadSamples), 0.0f};
+        }
+        newestMark = (newestMark + 1) % markCount;
+        marks[static_cast<std::size_t>(newestMark)] = mark;
+    }
+}
+
+const LiveCorrector::Mark* LiveCorrector::markAtOrBefore(std::int64_t limit) const noexcept
+{
+    if (newestMark < 0)
+        return nullptr;
+    for (int age = 0; age < markCount; ++age) {
+        const Mark& mark = marks[static_cast<std::size_t>((newestMark - age + markCount) % markCount)];
+        if (mark.position <= limit)
+            return &mark;
+    }
+    return nullptr;
+}
+
+void LiveCorrector::startGrains(std::int64_t outputTime) noexcept
+{
+    while (nextSynthesisMark - fadeInSamples <= outputTime) {
+        const std::int64_t centre = nextSynthesisMark;
+        Grain grain;
+        grain.centre = centre;
+        grain.source = centre;
+        grain.fadeIn = fadeInSamples;
+        double spacing = unvoicedSpacing;
+        if (period > 0.0f) {
+            // A grain reads at most latency() samples ahead of its output time; a faster read starts earlier.
+            const float longest = std::max(period, period / ratio);
+            const auto early = static_cast<std::int64_t>(
+                std::ceil(std::max(0.0f, longest * (formantFactor - 1.0f) - static_cast<float>(latency()))));
+            const Mark* mark = markAtOrBefore(centre - early);
+            const bool nearVoicedMark = mark != nullptr && mark->period > 0.0f && centre - mark->position <= maxPeriod;
+            const float markPeriod = nearVoicedMark ? mark->period : period;
+            grain.source = nearVoicedMark ? mark->position : centre - early;
+            grain.fadeOut = static_cast<int>(std::ceil(std::max(markPeriod, markPeriod / ratio)));
+            grain.rate = formantFactor;
+            spacing = markPeriod / ratio;
+        } else {
+            grain.fadeOut = unvoicedSpacing;
+        }
+        if (activeGrains == grainCount) { // cannot happen within the clamped ratios; the oldest goes
+            std::move(grains.begin() + 1, grains.end(), grains.begin());
+            --activeGrains;
+        }
+        grains[static_cast<std::size_t>(activeGrains++)] = grain;
+        const double exact = spacing + synthesisRemainder;
+        const double step = std::max(1.0, std::floor(exact));
+        synthesisRemainder = exact - step;
+        nextSynthesisMark += static_cast<std::int64_t>(step);
+    }
+}
+
+float LiveCorrector::inputAt(int channel, double time) const noexcept
+{
+    const std::vector<float>& samples = history[static_cast<std::size_t>(channel)];
+    const double whole = std::floor(time);
+    const auto index = static_cast<std::int64_t>(whole);
+    const auto fraction = static_cast<float>(time - whole);
+    const float here = samples[static_cast<std::size_t>(index & historyMask)];
+    if (fraction == 0.0f)
+        return here;
+    const float next = samples[static_cast<std::size_t>((index + 1) & historyMask)];
+    return here + fraction * (next - here);
+}
+
+void LiveCorrector::process(const float* const* inputs, float* const* outputs, int samples) noexcept
+{
+    if (channelCount == 0)
+        return;
+    std::array<double, grainCount> weight{};
+    for (int i = 0; i < samples; ++i) {
+        float sum = 0.0f;
+        for (int channel = 0; channel < channelCount; ++channel) {
+            const float value = inputs[channel][i];
+            const float clean = std::isfinite(value) ? value : 0.0f;
+            history[static_cast<std::size_t>(channel)][static_cast<std::size_t>(written & historyMask)] = clean;
+            sum += clean;
+        }
+        summed[static_cast<std::size_t>(written & historyMask)] = sum;
+        ++written;
+        placeMarks();
+
+        const std::int64_t outputTime = written - 1 - latency();
+        startGrains(outputTime);
+        // Finished grains leave; the others weigh in by their windows.
+        int kept = 0;
+        for (int g = 0; g < activeGrains; ++g)
+            if (outputTime - grains[static_cast<std::size_t>(g)].centre < grains[static_cast<std::size_t>(g)].fadeOut)
+                grains[static_cast<std::size_t>(kept++)] = grains[static_cast<std::size_t>(g)];
+        activeGrains = kept;
+        double totalWeight = 0.0;
+        for (int g = 0; g < activeGrains; ++g) {
+            const Grain& grain = grains[static_cast<std::size_t>(g)];
+            const std::int64_t offset = outputTime - grain.centre;
+            weight[static_cast<std::size_t>(g)] = offset > -grain.fadeIn ? grainWindow(offset, grain.fadeIn, grain.fadeOut) : 0.0;
+            totalWeight += weight[static_cast<std::size_t>(g)];
+        }
+        for (int channel = 0; channel < channelCount; ++channel) {
+            if (!(totalWeight > 1e-9)) {
+                outputs[channel][i] = inputAt(channel, static_cast<double>(outputTime));
+                continue;
+            }
+            double mixed = 0.0;
+            for (int g = 0; g < activeGrains; ++g) {
+                const Grain& grain = grains[static_cast<std::size_t>(g)];
+                const double read = static_cast<double>(grain.source) +
+                                    static_cast<double>(outputTime - grain.centre) * grain.rate;
+                mixed += weight[static_cast<std::size_t>(g)] * inputAt(channel, read);
+            }
+            outputs[channel][i] = static_cast<float>(mixed / totalWeight);
+        }
+    }
+}
+
+} // namespace tolmar
