@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace tolmar {
 
@@ -57,6 +58,8 @@ void LiveCorrector::reset() noexcept
     nextSynthesisMark = 0;
     synthesisRemainder = 0.0;
     activeGrains = 0;
+    listening = false;
+    identityGrainNext = false;
 }
 
 void LiveCorrector::setPitch(float periodSamples, float newRatio, float newFormantFactor) noexcept
@@ -119,7 +122,9 @@ void LiveCorrector::startGrains(std::int64_t outputTime) noexcept
         grain.source = centre;
         grain.fadeIn = fadeInSamples;
         double spacing = unvoicedSpacing;
-        if (period > 0.0f) {
+        if (std::exchange(identityGrainNext, false)) {
+            grain.fadeOut = unvoicedSpacing;
+        } else if (period > 0.0f) {
             // A grain reads at most latency() samples ahead of its output time; a faster read starts earlier.
             const float longest = std::max(period, period / ratio);
             const auto early = static_cast<std::int64_t>(
@@ -159,22 +164,44 @@ float LiveCorrector::inputAt(int channel, double time) const noexcept
     return here + fraction * (next - here);
 }
 
+void LiveCorrector::keepInput(const float* const* inputs, int index) noexcept
+{
+    float sum = 0.0f;
+    for (int channel = 0; channel < channelCount; ++channel) {
+        const float value = inputs[channel][index];
+        const float clean = std::isfinite(value) ? value : 0.0f;
+        history[static_cast<std::size_t>(channel)][static_cast<std::size_t>(written & historyMask)] = clean;
+        sum += clean;
+    }
+    summed[static_cast<std::size_t>(written & historyMask)] = sum;
+    ++written;
+    placeMarks();
+}
+
+void LiveCorrector::listen(const float* const* inputs, int samples) noexcept
+{
+    if (channelCount == 0)
+        return;
+    for (int i = 0; i < samples; ++i)
+        keepInput(inputs, i);
+    listening = true;
+}
+
 void LiveCorrector::process(const float* const* inputs, float* const* outputs, int samples) noexcept
 {
     if (channelCount == 0)
         return;
+    if (std::exchange(listening, false)) {
+        // The first grain is centred on the next output sample and reads that sample's own input time: the
+        // output continues the input, and the grains after it fade in over it.
+        activeGrains = 0;
+        nextSynthesisMark = written - latency();
+        synthesisRemainder = 0.0;
+        identityGrainNext = true;
+    }
     std::array<double, grainCount> weight{};
     for (int i = 0; i < samples; ++i) {
-        float sum = 0.0f;
-        for (int channel = 0; channel < channelCount; ++channel) {
-            const float value = inputs[channel][i];
-            const float clean = std::isfinite(value) ? value : 0.0f;
-            history[static_cast<std::size_t>(channel)][static_cast<std::size_t>(written & historyMask)] = clean;
-            sum += clean;
-        }
-        summed[static_cast<std::size_t>(written & historyMask)] = sum;
-        ++written;
-        placeMarks();
+        keepInput(inputs, i);
 
         const std::int64_t outputTime = written - 1 - latency();
         startGrains(outputTime);

@@ -37,6 +37,9 @@ public:
 
     // Corrects `samples` samples of each channel; inputs and outputs may be the same buffers. Audio thread.
     void process(const float* const* inputs, float* const* outputs, int samples) noexcept;
+    // Only keeps the input and its marks, for a cheap standby: the next process() starts its grains at once and
+    // sounds exactly as if it had been correcting all along at ratio 1. Audio thread.
+    void listen(const float* const* inputs, int samples) noexcept;
 
 private:
     struct Mark {
@@ -53,6 +56,7 @@ private:
     static constexpr int markCount = 16;
     static constexpr int grainCount = 8;
 
+    void keepInput(const float* const* inputs, int index) noexcept; // then placeMarks
     void placeMarks() noexcept;             // after input sample `written - 1` arrived
     void startGrains(std::int64_t outputTime) noexcept;
     const Mark* markAtOrBefore(std::int64_t limit) const noexcept;
@@ -79,6 +83,8 @@ private:
     double synthesisRemainder = 0.0; // fraction of a sample the integer synthesis marks lag behind
     std::array<Grain, grainCount> grains{};
     int activeGrains = 0;
+    bool listening = false;         // the last call was listen(): grains start afresh
+    bool identityGrainNext = false; // the next grain reads its own output time
 };
 
 } // namespace tolmar

@@ -161,6 +161,30 @@ TEST(LiveCorrector, KeepsTheVowelsFormantsOrMovesThemByTheFactor)
     }
 }
 
+TEST(LiveCorrector, StartingFromStandbyContinuesTheInputWithoutAClick)
+{
+    constexpr double rate = 48000.0;
+    const auto voice = testing_support::harmonicTone(200.0, rate, 48000, 0.3f, 16);
+    LiveCorrector corrector;
+    corrector.prepare(1, rate);
+    const int latency = corrector.latency();
+    const float* input[] = {voice.data()};
+    corrector.listen(input, 24000);
+    corrector.setPitch(static_cast<float>(rate / 200.0), std::exp2(1.0f / 12.0f), 1.0f);
+    std::vector<float> out(24000);
+    const float* rest[] = {voice.data() + 24000};
+    float* output[] = {out.data()};
+    corrector.process(rest, output, 24000);
+    EXPECT_EQ(out[0], voice[static_cast<std::size_t>(24000 - latency)]);
+    float steepestIn = 0.0f;
+    float steepestOut = 0.0f;
+    for (std::size_t i = 1; i < out.size(); ++i) {
+        steepestIn = std::max(steepestIn, std::fabs(voice[i] - voice[i - 1]));
+        steepestOut = std::max(steepestOut, std::fabs(out[i] - out[i - 1]));
+    }
+    EXPECT_LT(steepestOut, 1.25f * steepestIn);
+}
+
 TEST(LiveCorrector, CorrectsWithoutAllocating)
 {
     LiveCorrector corrector;
