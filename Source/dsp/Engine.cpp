@@ -1,6 +1,7 @@
 #include "dsp/Engine.h"
 
 #include "dsp/Decimator.h"
+#include "dsp/LiveCorrector.h"
 #include "dsp/Mastering.h"
 #include "dsp/OnePole.h"
 #include "dsp/PitchDetector.h"
@@ -28,6 +29,7 @@ constexpr int analysisInterval = 128;  // analysis samples between estimates
 constexpr double meterTimeConstantSeconds = 0.128;
 constexpr float bypassStep = 0.01f;    // one-pole bypass fade, about 100 samples
 constexpr float bypassSnap = 0.00001f; // distance at which the fade lands exactly
+constexpr double pathFadeSeconds = 0.005; // linear cross-fade between the full and the low-latency path
 
 // Smallest power of two of at least 1024 samples and at least 35 ms.
 int shifterBlockLength(double sampleRate) noexcept
@@ -40,6 +42,11 @@ int shifterBlockLength(double sampleRate) noexcept
 
 } // namespace
 
+bool usesLivePath(const Settings& settings) noexcept
+{
+    return settings.live && isTunedMode(settings.mode);
+}
+
 struct Engine::Impl {
     PitchShifter stretcher; // phase-vocoder pitch and formant shifter
     double sampleRate = 48000.0;
@@ -48,6 +55,9 @@ struct Engine::Impl {
     std::int32_t dryPos = 0;
     std::int32_t framesSinceAnalysis = 0;
     std::int32_t latencySamples = 0;
+    std::int32_t liveLatencySamples = 0;
+    std::int32_t pathFadeSamples = 240;
+    float pathMix = 0.0f; // 0 the full path, 1 the low-latency path
     float detectedHz = 0.0f;
     float shiftSemitones = 12.0f;
     float inputPeak = 0.0f;
@@ -57,6 +67,7 @@ struct Engine::Impl {
     bool hostBypass = false; // the dry input passes unguarded: the host's bypass, or the fade out of it
     Mode lastMode = Mode::mosquito;
     Mastering mastering;
+    LiveCorrector corrector; // the low-latency path of the tuning styles
     VoiceChains voice;                // presence equaliser, band, envelope, de-esser, echo, combs, all-passes, texture
     BoxcarDecimator<float> decimator; // to about 12 kHz for the pitch detector
     RingBuffer analysisRing;          // the last ringSize decimated samples
@@ -64,6 +75,8 @@ struct Engine::Impl {
     std::array<std::vector<float>, 2> inputScratch;
     std::array<std::vector<float>, 2> dryScratch; // the chunk's input with only non-finite samples silenced
     std::array<std::vector<float>, 2> outputScratch;
+    std::array<std::vector<float>, 2> liveScratch; // the corrector's output of a chunk
+    std::vector<float> pathScratch;                 // pathMix at each sample of a chunk
     std::array<std::vector<float>, 2> dryDelay;
     std::vector<float> oscillatorScratch; // texture oscillator values of a chunk, maxBlock entries
 
@@ -75,8 +88,13 @@ struct Engine::Impl {
     float updateShift(const VoiceProfile& profile, const Settings& settings, int length) noexcept;
 
     void keepDryInput(const float* left, const float* right, int length) noexcept;
-    void mixChannels(float* const* channels, int numChannels, int offset, int length, bool bypass) noexcept;
+    // The corrector's chunk into liveScratch, faded with the shifter's in outputScratch; null when the full path
+    // alone sounds all through the chunk (the corrector then only keeps the input). Returns the path gains.
+    const float* runLivePath(const VoiceProfile& profile, bool live, int length) noexcept;
+    void mixChannels(float* const* channels, int numChannels, int offset, int length, bool bypass,
+                     const float* pathGains = nullptr) noexcept;
     void mixChannel(int channel, float* destination, int length, bool bypass) noexcept;
+    void mixChannelOnPaths(int channel, float* destination, int length, bool bypass, const float* pathGains) noexcept;
 
     // One output sample: the wet and dry samples at their fade gains, guarded; while the host bypasses only
     // the wet part is guarded, and the settled dry input is copied (not multiplied, which would flush
@@ -111,6 +129,9 @@ void Engine::prepare(double sampleRateHz, int maxBlock)
     const int blockLength = shifterBlockLength(sampleRateHz);
     s.stretcher.configure(2, blockLength, blockLength / 16);
     s.latencySamples = std::max(1, s.stretcher.inputLatency() + s.stretcher.outputLatency());
+    s.corrector.prepare(2, sampleRateHz);
+    s.liveLatencySamples = std::min(s.corrector.latency(), s.latencySamples - 1);
+    s.pathFadeSamples = std::max(1, static_cast<int>(std::lround(pathFadeSeconds * sampleRateHz)));
 
     s.mastering.prepare(s.latencySamples, sampleRateHz);
     s.decimator.setFactor(decimationFactor(sampleRateHz, 12000.0));
@@ -120,9 +141,11 @@ void Engine::prepare(double sampleRateHz, int maxBlock)
         s.inputScratch[ch].assign(static_cast<std::size_t>(maxBlock), 0.0f);
         s.dryScratch[ch].assign(static_cast<std::size_t>(maxBlock), 0.0f);
         s.outputScratch[ch].assign(static_cast<std::size_t>(maxBlock), 0.0f);
+        s.liveScratch[ch].assign(static_cast<std::size_t>(maxBlock), 0.0f);
         s.dryDelay[ch].assign(static_cast<std::size_t>(s.latencySamples), 0.0f);
     }
     s.oscillatorScratch.assign(static_cast<std::size_t>(maxBlock), 0.0f);
+    s.pathScratch.assign(static_cast<std::size_t>(maxBlock), 0.0f);
     s.prepared = true;
     reset();
 }
@@ -136,6 +159,8 @@ void Engine::reset() noexcept
 void Engine::Impl::resetState() noexcept
 {
     stretcher.reset();
+    corrector.reset();
+    pathMix = 0.0f;
     decimator.reset();
     dryPos = 0;
     framesSinceAnalysis = 0;
@@ -295,6 +320,7 @@ void Engine::Impl::processChunk(float* const* channels, int numChannels, int off
     const float* inputs[2] = {inputScratch[0].data(), inputScratch[1].data()};
     float* outputs[2] = {outputScratch[0].data(), outputScratch[1].data()};
     stretcher.process(inputs, length, outputs, length);
+    const float* pathGains = runLivePath(profile, usesLivePath(settings), length);
 
     // The chains and the mix run over the whole chunk rather than sample by sample: the channels share no state but
     // the echo position, the oscillator and the bypass fade, each of which is the same sample for sample either way.
@@ -307,7 +333,35 @@ void Engine::Impl::processChunk(float* const* channels, int numChannels, int off
     voice.processChannels(wet, length, oscillator);
     voice.advance(length);
 
-    mixChannels(channels, numChannels, offset, length, settings.bypass);
+    mixChannels(channels, numChannels, offset, length, settings.bypass, pathGains);
+}
+
+const float* Engine::Impl::runLivePath(const VoiceProfile& profile, bool live, int length) noexcept
+{
+    const float* inputs[2] = {inputScratch[0].data(), inputScratch[1].data()};
+    if (!live && pathMix == 0.0f) {
+        corrector.listen(inputs, length);
+        return nullptr;
+    }
+    // The same correction as the shifter's: the detected period, the gliding shift and the style's formants.
+    corrector.setPitch(detectedHz > 0.0f ? static_cast<float>(sampleRate / detectedHz) : 0.0f,
+                       std::exp2(shiftSemitones / 12.0f), profile.formantFactor);
+    float* outputs[2] = {liveScratch[0].data(), liveScratch[1].data()};
+    corrector.process(inputs, outputs, length);
+
+    const float step = (live ? 1.0f : -1.0f) / static_cast<float>(pathFadeSamples);
+    float* gains = pathScratch.data();
+    for (int i = 0; i < length; ++i) {
+        pathMix = std::clamp(pathMix + step, 0.0f, 1.0f);
+        gains[i] = pathMix;
+    }
+    for (std::size_t ch = 0; ch < 2; ++ch) {
+        float* wet = outputScratch[ch].data();
+        const float* corrected = liveScratch[ch].data();
+        for (int i = 0; i < length; ++i)
+            wet[i] = pick(gains[i] == 1.0f, corrected[i], wet[i] + gains[i] * (corrected[i] - wet[i]));
+    }
+    return gains;
 }
 
 // The chunk's input as the dry path hears it: only not-a-number and infinities become silence.
@@ -323,15 +377,57 @@ void Engine::Impl::keepDryInput(const float* left, const float* right, int lengt
 
 // Mixes both channels' chunk (outputScratch with the dry line) into channels at offset; a mono bus gets channel 0,
 // and channel 1 is still computed and metered. Both channels start from the same fade and dry position.
-void Engine::Impl::mixChannels(float* const* channels, int numChannels, int offset, int length, bool bypass) noexcept
+void Engine::Impl::mixChannels(float* const* channels, int numChannels, int offset, int length, bool bypass,
+                               const float* pathGains) noexcept
 {
     const float startMix = bypassMix;
     const std::int32_t startPos = dryPos;
     for (int ch = 0; ch < 2; ++ch) {
         bypassMix = startMix;
         dryPos = startPos;
-        mixChannel(ch, ch < numChannels ? channels[ch] + offset : nullptr, length, bypass);
+        float* destination = ch < numChannels ? channels[ch] + offset : nullptr;
+        if (pathGains != nullptr)
+            mixChannelOnPaths(ch, destination, length, bypass, pathGains);
+        else
+            mixChannel(ch, destination, length, bypass);
     }
+}
+
+// As mixChannel, with the dry input read from the dry line at the full path's delay and at the low-latency
+// path's, faded by the path gains.
+void Engine::Impl::mixChannelOnPaths(int channel, float* destination, int length, bool bypass,
+                                     const float* pathGains) noexcept
+{
+    const auto c = static_cast<std::size_t>(channel);
+    const float* wet = outputScratch[c].data();
+    const float* input = dryScratch[c].data();
+    float* line = dryDelay[c].data();
+    const float target = bypass ? 1.0f : 0.0f;
+    float mix = bypassMix;
+    float peak = outputPeak;
+    std::int32_t pos = dryPos;
+    std::int32_t livePos = ringAfter(pos, latencySamples - liveLatencySamples, latencySamples);
+    for (int i = 0; i < length; ++i) {
+        if (mix != target) {
+            mix += bypassStep * (target - mix);
+            if (std::fabs(target - mix) < bypassSnap)
+                mix = target;
+        }
+        const float full = line[pos];
+        const float live = line[livePos];
+        const float path = pathGains[i];
+        const float dry = pick(path == 1.0f, live, full + path * (live - full));
+        line[pos] = input[i];
+        const float out = mixSample(wet[i], 1.0f - mix, dry, mix);
+        peak = std::max(peak, std::fabs(out));
+        if (destination != nullptr)
+            destination[i] = out;
+        pos = ringNext(pos, latencySamples);
+        livePos = ringNext(livePos, latencySamples);
+    }
+    bypassMix = mix;
+    outputPeak = peak;
+    dryPos = pos;
 }
 
 // Fades between the wet chunk (outputScratch) and the latency-aligned dry input, guards, meters and writes one
@@ -399,6 +495,16 @@ void Engine::Impl::mixChannel(int channel, float* destination, int length, bool 
 int Engine::latency() const noexcept
 {
     return impl->latencySamples;
+}
+
+int Engine::liveLatency() const noexcept
+{
+    return impl->liveLatencySamples;
+}
+
+int Engine::latencyFor(const Settings& settings) const noexcept
+{
+    return usesLivePath(settings) ? impl->liveLatencySamples : impl->latencySamples;
 }
 
 float Engine::inputLevel() const noexcept

@@ -17,10 +17,16 @@ struct Settings {
     // The host's own bypass: with bypass, the dry input is heard exactly (only non-finite samples become
     // silence), without the output guard that the plug-in's own bypass keeps.
     bool hostBypass = false;
+    // Live: the tuning styles run through the low-latency corrector (LiveCorrector) instead of the shifter, and
+    // the whole path, dry line included, is delayed by liveLatency() instead of latency(). Other modes ignore it.
+    bool live = false;
 };
 
-// The whole signal path of the main bus: pitch analysis, pitch and formant shifting, the voice effect
-// chains (modes 0..6) or the mastering chain (mode 7), a latency-compensated bypass fade, the ±0.97 output
+// Whether these settings take the low-latency path: Live in one of the four tuning styles.
+bool usesLivePath(const Settings& settings) noexcept;
+
+// The whole signal path of the main bus: pitch analysis, pitch and formant shifting (or, with Live in a tuning
+// style, low-latency correction; switching paths cross-fades over 5 ms), the voice effect chains (modes 0..6) or the mastering chain (mode 7), a latency-compensated bypass fade, the ±0.97 output
 // guard (not on the dry input while the host bypasses) and the input/output peak meters. One thread at a
 // time; no locks, no allocation after prepare.
 class Engine {
@@ -44,7 +50,11 @@ public:
     // for other channel counts, no samples or a mode outside 0..7. Audio thread.
     void process(float* const* channels, int numChannels, int numSamples, Settings settings) noexcept;
 
-    int latency() const noexcept;         // samples, the same in every mode and with bypass; any thread
+    // Samples from input to output: latency() on the full path (every mode without Live, the same with
+    // bypass), liveLatency() on the low-latency path; latencyFor() the one these settings take. Any thread.
+    int latency() const noexcept;
+    int liveLatency() const noexcept;
+    int latencyFor(const Settings& settings) const noexcept;
     float inputLevel() const noexcept;    // linear peak of the input, falling with time; audio thread
     float outputLevel() const noexcept;   // linear peak of the output, falling with time; audio thread
     float detectedPitch() const noexcept; // Hz of the last pitch estimate, 0 for none; audio thread

@@ -765,6 +765,108 @@ TEST(EnginePitch, UltraEditedJumpsWhereCumbiaGlides)
 // Voice chains, examined at the shifter's output. The stages are examined one by one in the sample-by-sample
 // reference model; the block path that the engine runs must equal that model bit for bit.
 
+// ---------------------------------------------------------------------------------------------------------------
+// Live: the tuning styles through the low-latency corrector
+
+Settings liveSettings(Mode mode, bool live = true)
+{
+    Settings settings = settingsFor(mode);
+    settings.live = live;
+    return settings;
+}
+
+TEST(EngineLive, OnlyTheTuningStylesTakeTheLowLatencyPath)
+{
+    for (const double sampleRate : {44100.0, 48000.0, 96000.0}) {
+        Engine engine;
+        engine.prepare(sampleRate, 512);
+        EXPECT_LE(engine.liveLatency(), sampleRate < 50000.0 ? 256 : 512) << sampleRate;
+        for (int mode = 0; mode <= 7; ++mode) {
+            const bool tuned = mode == 2 || mode == 4 || mode == 5 || mode == 6;
+            EXPECT_EQ(engine.latencyFor(liveSettings(modeAt(mode))), tuned ? engine.liveLatency() : engine.latency())
+                << "mode " << mode;
+            EXPECT_EQ(engine.latencyFor(liveSettings(modeAt(mode), false)), engine.latency()) << "mode " << mode;
+        }
+    }
+}
+
+TEST(EngineLive, TheReportedLatencyIsTheDelayOfTheDryAndTheWetPath)
+{
+    const Channels input = {noise(24000, 0.3f, 5), noise(24000, 0.3f, 9)};
+    Engine engine;
+    engine.prepare(rate, 512);
+    const int latency = engine.liveLatency();
+    // The host's bypass: the dry line, exactly.
+    Settings bypassed = liveSettings(Mode::trapDefault);
+    bypassed.bypass = true;
+    bypassed.hostBypass = true;
+    const Channels dry = render(engine, input, 512, bypassed);
+    for (std::size_t c = 0; c < 2; ++c)
+        for (std::size_t i = 4096; i < dry[c].size(); ++i)
+            ASSERT_EQ(dry[c][i], input[c][i - static_cast<std::size_t>(latency)]) << "channel " << c << ", " << i;
+    // The wet path: noise is unvoiced, so the corrector passes it and the chain's direct sound leads.
+    for (const Mode mode : {Mode::trapDefault, Mode::cumbia, Mode::reggaeton}) {
+        Engine wetEngine;
+        wetEngine.prepare(rate, 512);
+        const Channels wet = render(wetEngine, input, 512, liveSettings(mode));
+        EXPECT_NEAR(bestLag(input[0], wet[0], 8192, 8192, 2 * latency), latency, 2) << static_cast<int>(mode);
+    }
+}
+
+TEST(EngineLive, ALowAndAHighVoiceLandOnTheScale)
+{
+    struct Case {
+        double inputNote;
+        double expectedNote;
+    };
+    // In C minor: G#2 + 0.2 to A flat, and A#4 - 0.4 to B flat.
+    for (const Case c : {Case{44.2, 44.0}, Case{69.6, 70.0}}) {
+        SCOPED_TRACE(c.inputNote);
+        Engine engine;
+        engine.prepare(rate, 256);
+        const auto voice = harmonicTone(hzOf(c.inputNote), rate, 48000, 0.3f);
+        const Channels out = render(engine, {voice, voice}, 256, liveSettings(Mode::ultraEdited));
+        for (int from = 16384; from + 8192 <= 48000; from += 8192)
+            EXPECT_NEAR(outputNote(out[0], from, 8192, c.expectedNote), c.expectedNote, 0.05) << from;
+    }
+}
+
+TEST(EngineLive, SwitchingWhilePlayingFadesWithoutAClickOrAnAllocation)
+{
+    // A steady voice in Trap default; Live flips every 100 ms, then the mode goes to Mosquito and back.
+    const auto voice = harmonicTone(hzOf(65.0), rate, 48000, 0.3f);
+    const auto settingsAt = [](int sample) {
+        const int tenth = sample / 4800;
+        Settings settings = liveSettings(tenth >= 8 ? Mode::mosquito : Mode::trapDefault, tenth % 2 == 1 || tenth >= 8);
+        return settings;
+    };
+    Engine engine;
+    engine.prepare(rate, 512);
+    Channels warm = {voice, voice};
+    renderInPlace(engine, warm, 480, settingsAt);
+    Channels out = {voice, voice};
+    {
+        testing_support::ScopedAllocationCounter counter;
+        for (int offset = 0; offset < 48000; offset += 480) {
+            float* channels[] = {out[0].data() + offset, out[1].data() + offset};
+            engine.process(channels, 2, 480, settingsAt(offset));
+        }
+        EXPECT_EQ(counter.allocations(), 0u);
+    }
+    // No step: the steepest sample-to-sample change anywhere stays within that of a steady stretch of the full
+    // path, the low-latency one and Mosquito.
+    const auto steepest = [&](std::size_t from, std::size_t to) {
+        float most = 0.0f;
+        for (std::size_t i = from + 1; i < to; ++i)
+            most = std::max(most, std::fabs(out[0][i] - out[0][i - 1]));
+        return most;
+    };
+    const float steadyTrap = std::max(steepest(2400, 4700), steepest(7200, 9500));
+    EXPECT_LT(steepest(1, 38000), 1.25f * steadyTrap) << "flipping Live";
+    EXPECT_LT(steepest(38000, out[0].size()), 1.25f * std::max(steadyTrap, steepest(43200, 47900)))
+        << "changing to a mode without a low-latency path";
+}
+
 struct ChainRun {
     Mode mode;
     float targetHz; // texture oscillator note
