@@ -674,7 +674,7 @@ TEST(LanguageTables, EveryLanguageHasEverySlotAndTheFixedParts)
         }
     }
     EXPECT_EQ(rightToLeft, (std::vector<int>{27, 67, 84, 99, 118, 119, 130, 171, 175}));
-    EXPECT_EQ(tolmar::slotText(tolmar::words[2], 35), nullptr);
+    EXPECT_EQ(tolmar::slotText(tolmar::words[2], 37), nullptr);
     EXPECT_EQ(tolmar::slotText(tolmar::words[2], -1), nullptr);
 }
 
@@ -696,7 +696,7 @@ TEST(LanguageTables, EnglishAndSpanishRowsReadExactly)
         "Tuning source", "Manual note", "Beat (sidechain)", "Estimated key", "major", "minor",
         "Route the beat to the sidechain input and play it.", "Analyzing beat",
         "No clear key. Using the manual note in a minor scale.",
-        "Estimated key locked. Reanalyze if the beat changes.", "Analyze again"};
+        "Estimated key locked. Reanalyze if the beat changes.", "Analyze again", "Live", "Low latency for recording"};
     const char* const argentina[] = {
         "Efecto", "Mosquito", "Satánico", "Mosquito mareado", "Cumbia", "Reggaetón", "Ultra editado", "Master Tolmar",
         "Una octava arriba. Vez aguda, finita y debidamente aprobada.",
@@ -713,13 +713,15 @@ TEST(LanguageTables, EnglishAndSpanishRowsReadExactly)
         "Fuente de afinación", "Nota manual", "Beat (sidechain)", "Tonalidad estimada", "mayor", "menor",
         "Conectá el beat al sidechain y reproducilo.", "Analizando beat",
         "No hay una tonalidad clara. Se usa la nota manual en escala menor.",
-        "Estimación fijada. Volvé a analizar si cambia el beat.", "Volver a analizar"};
-    // Spain addresses the user with tú instead of vos in four slots.
+        "Estimación fijada. Volvé a analizar si cambia el beat.", "Volver a analizar", "En vivo",
+        "Baja latencia para grabar"};
+    // Spain addresses the user with tú instead of vos in four slots, and says "live" its own way.
     const std::pair<int, const char*> spain[] = {
         {10, "Afinación rápida en escala menor, compresión, de-esser y ambiente. Elige la nota."},
         {15, "Úsalo en el canal Master: ecualización suave, compresión estéreo y limitador."},
         {30, "Conecta el beat al sidechain y reprodúcelo."},
-        {33, "Estimación fijada. Vuelve a analizar si cambia el beat."}};
+        {33, "Estimación fijada. Vuelve a analizar si cambia el beat."},
+        {35, "En directo"}};
     for (int slot = 0; slot < tolmar::languageTextSlots; ++slot) {
         EXPECT_STREQ(tolmar::slotText(tolmar::words[2], slot), english[slot]) << "slot " << slot;
         EXPECT_STREQ(tolmar::slotText(tolmar::words[0], slot), argentina[slot]) << "slot " << slot;
