@@ -21,6 +21,7 @@ inline constexpr char tuningSource[] = "tuningSource";
 inline constexpr char wobble[] = "wobble";
 inline constexpr char vocalStyle[] = "vocalStyle";
 inline constexpr char mastering[] = "mastering";
+inline constexpr char live[] = "live";
 } // namespace parameterIds
 
 // The twelve pitch classes, 0 = "C" .. 11 = "B": the choices of "root" and the note names everywhere else.
@@ -46,7 +47,7 @@ struct ParameterInfo {
 };
 
 // In the order the host lists them.
-inline constexpr std::array<ParameterInfo, 8> parameterTable{{
+inline constexpr std::array<ParameterInfo, 9> parameterTable{{
     {parameterIds::effect, "Effect", effectChoices.data(), 3, 0, false},
     {parameterIds::root, "Root note (minor)", noteNames.data(), 12, 0, false},
     {parameterIds::bypass, "Bypass", nullptr, 0, 0, false},
@@ -55,6 +56,7 @@ inline constexpr std::array<ParameterInfo, 8> parameterTable{{
     {parameterIds::wobble, "Dizzy mosquito", nullptr, 0, 0, true},
     {parameterIds::vocalStyle, "Vocal style", vocalStyleChoices.data(), 4, 0, true},
     {parameterIds::mastering, "Master Tolmar", nullptr, 0, 0, true},
+    {parameterIds::live, "Live", nullptr, 0, 0, true},
 }};
 
 // The entry with identifier `id`, or nullptr.

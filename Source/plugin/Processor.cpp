@@ -49,9 +49,14 @@ TolmarProcessor::TolmarProcessor()
     wobbleValue = rawValue(ids::wobble);
     vocalStyleValue = rawValue(ids::vocalStyle);
     masteringValue = rawValue(ids::mastering);
+    liveValue = rawValue(ids::live);
+    startTimerHz(10);
 }
 
-TolmarProcessor::~TolmarProcessor() = default;
+TolmarProcessor::~TolmarProcessor()
+{
+    stopTimer();
+}
 
 std::atomic<float>* TolmarProcessor::rawValue(const char* parameterId)
 {
@@ -118,7 +123,29 @@ void TolmarProcessor::prepareToPlay(double sampleRate, int maximumExpectedSample
         configurationSupported.store(true);
     } catch (const std::exception&) {
     }
-    setLatencySamples(configurationSupported.load() ? engine.latency() : 0);
+    reportLatency();
+}
+
+int TolmarProcessor::pathLatency() const
+{
+    if (!configurationSupported.load())
+        return 0;
+    tolmar::Settings settings;
+    settings.mode = effectiveMode();
+    settings.live = switchIsOn(liveValue);
+    return engine.latencyFor(settings);
+}
+
+void TolmarProcessor::reportLatency()
+{
+    const int latency = pathLatency();
+    if (latency != getLatencySamples())
+        setLatencySamples(latency);
+}
+
+void TolmarProcessor::timerCallback()
+{
+    reportLatency();
 }
 
 void TolmarProcessor::releaseResources() { engine.reset(); }
@@ -185,6 +212,7 @@ void TolmarProcessor::processVoice(juce::AudioBuffer<float>& buffer, juce::MidiB
         auto settings = blockSettings(mode, hostBypassed || switchIsOn(bypassValue), beatIsTuningSource, key,
                                       choiceIndex(rootValue, 11));
         settings.hostBypass = hostBypassed;
+        settings.live = switchIsOn(liveValue);
         engine.process(voice.getArrayOfWritePointers(), voice.getNumChannels(), numSamples, settings);
     }
 
@@ -261,6 +289,8 @@ void TolmarProcessor::setStateInformation(const void* data, int sizeInBytes)
         }
     beatKey.store(decoded.beatKey);
     keyRequest.store(decoded.beatKey);
+    if (juce::MessageManager::existsAndIsCurrentThread())
+        reportLatency(); // else the timer does, within a tenth of a second
 }
 
 bool TolmarProcessor::isBusesLayoutSupported(const BusesLayout& layouts) const

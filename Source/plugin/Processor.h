@@ -12,7 +12,7 @@
 
 // The host-facing shell of the plug-in: buses, parameters, the audio callback and the saved state.
 // Thin over the core: everything audible is tolmar::Engine, the beat's key is tolmar::KeyAnalyzer.
-class TolmarProcessor final : public juce::AudioProcessor {
+class TolmarProcessor final : public juce::AudioProcessor, private juce::Timer {
 public:
     TolmarProcessor();
     ~TolmarProcessor() override;
@@ -46,7 +46,7 @@ public:
 
     bool isBusesLayoutSupported(const BusesLayout& layouts) const override;
 
-    // The eight parameters of tolmar::parameterTable, in the order the host lists them.
+    // The parameters of tolmar::parameterTable, in the order the host lists them.
     static juce::AudioProcessorValueTreeState::ParameterLayout layout();
 
     // The mode selected by "mastering", "effect", "wobble" and "vocalStyle". Any thread; reads atomics only.
@@ -56,6 +56,14 @@ public:
     // does: "mastering" first, then the three voice parameters unless the mode is Master Tolmar, which leaves
     // the voice effect to come back to when mastering is switched off. Message thread.
     void selectMode(tolmar::Mode mode);
+
+    // The delay of the path the parameters select (Live in a tuning style is the short one), 0 while the
+    // configuration is unsupported. Any thread; reads atomics only.
+    int pathLatency() const;
+    // Tells the host the latency when the path changed (the framework's latency call, VST3's latency restart;
+    // the LV2 latency port reads it). A timer calls it ten times a second; so do loading a state and preparing.
+    // Message thread.
+    void reportLatency();
 
     // Forgets the beat's key and asks the audio thread to listen to the beat again. Message thread.
     void reanalyzeBeat();
@@ -96,6 +104,7 @@ private:
     std::atomic<float>* rawValue(const char* parameterId);
     // One block; while the host bypasses the plug-in the engine runs its own bypass and the analyser hears nothing.
     void processVoice(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi, bool hostBypassed);
+    void timerCallback() override;
 
     std::atomic<float>* effectValue = nullptr;
     std::atomic<float>* rootValue = nullptr;
@@ -104,6 +113,7 @@ private:
     std::atomic<float>* wobbleValue = nullptr;
     std::atomic<float>* vocalStyleValue = nullptr;
     std::atomic<float>* masteringValue = nullptr;
+    std::atomic<float>* liveValue = nullptr;
 
     tolmar::KeyAnalyzer keyAnalyzer;
     // A key index 0..23 to fix, or one of the two requests below; taken by the audio thread at the next block.

@@ -186,15 +186,15 @@ TEST_F(BothFormats, Lv2ShowsTheIdentityOfTheVst3)
     EXPECT_TRUE(lv2->hasEditor());
 }
 
-TEST_F(BothFormats, Lv2HasTheSameEightParametersInTheSameOrder)
+TEST_F(BothFormats, Lv2HasTheSameNineParametersInTheSameOrder)
 {
-    // Both hosts add a ninth switch for their own bypass: the VST3 wrapper's parameter, the LV2 "enabled" port.
+    // Both hosts add a tenth switch for their own bypass: the VST3 wrapper's parameter, the LV2 "enabled" port.
     // The order LV2 hosts see is the order of the bundle's data, checked by the lilv test.
     const auto& expected = vst3->getParameters();
-    ASSERT_EQ(expected.size(), 9);
-    ASSERT_EQ(lv2->getParameters().size(), 9);
+    ASSERT_EQ(expected.size(), 10);
+    ASSERT_EQ(lv2->getParameters().size(), 10);
     ASSERT_NE(lv2->getBypassParameter(), nullptr);
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < 9; ++i) {
         const auto name = expected[i]->getName(100);
         auto* parameter = parameterNamed(*lv2, name);
         EXPECT_EQ(parameter->getNumSteps(), expected[i]->getNumSteps()) << name;

@@ -40,6 +40,6 @@ no_presets() { ! grep -A1 $'^\tPresets:' "$work/info.txt" | grep -q Tolmar; }
 check "no preset that selects nothing" no_presets
 # The host-facing parameter order is the order of patch:writable (lilv shows no parameters, so read the data).
 writable=$(sed -n '/patch:writable/,/;/p' "$bundle/dsp.ttl" | grep -o 'plug:[A-Za-z]*' | sed 's/plug://' | xargs)
-check "the eight parameters in the VST3's order" equals "$writable" \
-    "effect root bypass language tuningSource wobble vocalStyle mastering"
+check "the nine parameters in the VST3's order" equals "$writable" \
+    "effect root bypass language tuningSource wobble vocalStyle mastering live"
 finish

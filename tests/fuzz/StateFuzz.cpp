@@ -18,6 +18,7 @@ const std::vector<SavedParameter> parameters{
     {"bypass", 0.0f, 1.0f, 1.0f, false},      {"language", 0.0f, 199.0f, 42.0f, false},
     {"tuningSource", 0.0f, 1.0f, 1.0f, true}, {"wobble", 0.0f, 1.0f, 1.0f, true},
     {"vocalStyle", 0.0f, 3.0f, 2.0f, true},   {"mastering", 0.0f, 1.0f, 1.0f, true},
+    {"live", 0.0f, 1.0f, 1.0f, true},
 };
 
 // The value the parameter state would take: that of the first child with the parameter's id.

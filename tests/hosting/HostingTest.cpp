@@ -188,16 +188,16 @@ TEST_F(HostedPlugin, AcceptsAndRefusesLayoutsAsAHostNegotiatesThem)
     EXPECT_FALSE(plugin->checkBusesLayoutSupported(secondOutput));
 }
 
-TEST_F(HostedPlugin, ListsTheEightParametersWithEveryChoiceText)
+TEST_F(HostedPlugin, ListsTheNineParametersWithEveryChoiceText)
 {
-    // Our eight, then the switch the wrapper adds for the host's own bypass (no parameter of ours is it).
+    // Our nine, then the switch the wrapper adds for the host's own bypass (no parameter of ours is it).
     const auto& parameters = plugin->getParameters();
-    ASSERT_EQ(parameters.size(), 9);
-    EXPECT_EQ(plugin->getBypassParameter(), parameters[8]);
-    const juce::StringArray expectedNames{"Effect",        "Root note (minor)", "Bypass",      "Language",
-                                          "Tuning source", "Dizzy mosquito",    "Vocal style", "Master Tolmar"};
-    const int expectedSteps[] = {3, 12, 2, 176, 2, 2, 4, 2};
-    for (int i = 0; i < 8; ++i) {
+    ASSERT_EQ(parameters.size(), 10);
+    EXPECT_EQ(plugin->getBypassParameter(), parameters[9]);
+    const juce::StringArray expectedNames{"Effect",         "Root note (minor)", "Bypass",        "Language", "Tuning source",
+                                          "Dizzy mosquito", "Vocal style",       "Master Tolmar", "Live"};
+    const int expectedSteps[] = {3, 12, 2, 176, 2, 2, 4, 2, 2};
+    for (int i = 0; i < 9; ++i) {
         EXPECT_EQ(parameters[i]->getName(100), expectedNames[i]);
         EXPECT_EQ(parameters[i]->getNumSteps(), expectedSteps[i]) << expectedNames[i];
         EXPECT_TRUE(parameters[i]->isAutomatable());
@@ -225,7 +225,7 @@ TEST_F(HostedPlugin, ListsTheEightParametersWithEveryChoiceText)
     EXPECT_EQ(textAt(parameters[3], 175), juce::String::fromUTF8("ייִדיש"));
 
     // Defaults as a host reads them: every parameter at its first value except the tuning source.
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < 9; ++i)
         EXPECT_FLOAT_EQ(parameters[i]->getValue(), i == 4 ? 1.0f : 0.0f) << expectedNames[i];
 }
 
@@ -428,6 +428,25 @@ TEST_F(HostedPlugin, StateSurvivesTheHostsSaveAndReload)
     pumpMessages();
     for (int i = 0; i < 8; ++i)
         EXPECT_NEAR(reloaded->getParameters()[i]->getValue(), normalised[i], 1e-6) << i;
+}
+
+TEST_F(HostedPlugin, HearsOfTheLatencyOfThePathLiveSelects)
+{
+    plugin->prepareToPlay(48000.0, 512);
+    auto& parameters = plugin->getParameters();
+    struct Step {
+        float effect; // normalised: Mosquito, Satanic, Trap default
+        float live;
+        int latency;
+    };
+    const Step steps[] = {{1.0f, 1.0f, 192}, {0.0f, 1.0f, 2048}, {1.0f, 1.0f, 192}, {1.0f, 0.0f, 2048}};
+    for (const Step& step : steps) {
+        parameters[0]->setValueNotifyingHost(step.effect);
+        parameters[8]->setValueNotifyingHost(step.live);
+        pumpMessages(300); // the plug-in looks ten times a second; the host hears through a restart
+        EXPECT_EQ(plugin->getLatencySamples(), step.latency) << "effect " << step.effect << ", live " << step.live;
+    }
+    plugin->releaseResources();
 }
 
 const bool windowManagerAtomsReady = hosting::internWindowManagerAtoms();

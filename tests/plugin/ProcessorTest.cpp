@@ -3,6 +3,7 @@
 #include "plugin/Parameters.h"
 
 #include "ModeRule.h"
+#include "ProcessorFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +23,7 @@ void setRaw(TolmarProcessor& processor, const char* id, float rawValue)
 
 } // namespace
 
-TEST(ParameterLayout, ListsTheEightParametersInOrderWithTheirChoicesAndDefaults)
+TEST(ParameterLayout, ListsTheNineParametersInOrderWithTheirChoicesAndDefaults)
 {
     TolmarProcessor processor;
     const auto& list = processor.getParameters();
@@ -37,9 +38,10 @@ TEST(ParameterLayout, ListsTheEightParametersInOrderWithTheirChoicesAndDefaults)
         {"bypass", "Bypass", 0, 0.0f},           {"language", "Language", 176, 0.0f},
         {"tuningSource", "Tuning source", 2, 1.0f}, {"wobble", "Dizzy mosquito", 0, 0.0f},
         {"vocalStyle", "Vocal style", 4, 0.0f},  {"mastering", "Master Tolmar", 0, 0.0f},
+        {"live", "Live", 0, 0.0f},
     };
-    ASSERT_EQ(list.size(), 8);
-    for (int i = 0; i < 8; ++i) {
+    ASSERT_EQ(list.size(), 9);
+    for (int i = 0; i < 9; ++i) {
         const auto& e = expected[i];
         auto* withId = dynamic_cast<juce::RangedAudioParameter*>(list[i]);
         ASSERT_NE(withId, nullptr);
@@ -205,6 +207,51 @@ TEST(BusLayouts, AcceptsEqualMonoOrStereoMainBusesWithAnOptionalMonoOrStereoBeat
     extraBus.outputBuses.removeLast();
     extraBus.inputBuses.add(Set::mono());
     EXPECT_FALSE(processor.checkBusesLayoutSupported(extraBus));
+}
+
+// Counts the latency changes the host hears of.
+struct LatencyListener : juce::AudioProcessorListener {
+    void audioProcessorParameterChanged(juce::AudioProcessor*, int, float) override {}
+    void audioProcessorChanged(juce::AudioProcessor*, const ChangeDetails& details) override
+    {
+        changes += details.latencyChanged ? 1 : 0;
+    }
+    int changes = 0;
+};
+
+TEST(Latency, FollowsThePathAndTheHostHearsOfEachChange)
+{
+    PreparedProcessor host;
+    LatencyListener listener;
+    host.processor->addListener(&listener);
+    auto& processor = *host.processor;
+    const int full = processor.engine.latency();
+    const int live = processor.engine.liveLatency();
+    ASSERT_LT(live, full);
+    EXPECT_EQ(processor.getLatencySamples(), full);
+    struct Step {
+        tolmar::Mode mode;
+        float liveSwitch;
+        int expected;
+    };
+    const Step steps[] = {
+        {tolmar::Mode::trapDefault, 1.0f, live}, {tolmar::Mode::ultraEdited, 1.0f, live},
+        {tolmar::Mode::mosquito, 1.0f, full},    {tolmar::Mode::cumbia, 1.0f, live},
+        {tolmar::Mode::master, 1.0f, full},      {tolmar::Mode::reggaeton, 1.0f, live},
+        {tolmar::Mode::reggaeton, 0.0f, full},
+    };
+    int expectedChanges = 0;
+    int previous = full;
+    for (const Step& step : steps) {
+        processor.selectMode(step.mode);
+        host.set("live", step.liveSwitch);
+        processor.reportLatency();
+        EXPECT_EQ(processor.getLatencySamples(), step.expected) << tolmar::modeName(step.mode);
+        expectedChanges += step.expected != previous ? 1 : 0;
+        previous = step.expected;
+    }
+    EXPECT_EQ(listener.changes, expectedChanges);
+    processor.removeListener(&listener);
 }
 
 TEST(FixedAnswers, AreWhatTheHostExpects)

@@ -28,7 +28,7 @@ juce::MemoryBlock blockFromXml(const juce::String& xmlText)
 }
 
 const char* const parameterIds[] = {"effect", "root",   "bypass",     "language",
-                                    "tuningSource", "wobble", "vocalStyle", "mastering"};
+                                    "tuningSource", "wobble", "vocalStyle", "mastering", "live"};
 
 } // namespace
 
@@ -46,24 +46,24 @@ TEST(State, HasTheFrameworkLayoutWithTheBeatKeyOnTheRoot)
     ASSERT_NE(xml, nullptr);
     EXPECT_EQ(xml->getTagName(), "TolmarVoz");
     EXPECT_EQ(xml->getIntAttribute("beatKey", 99), -1);
-    EXPECT_EQ(xml->getNumChildElements(), 8);
+    EXPECT_EQ(xml->getNumChildElements(), 9);
 }
 
 TEST(State, RoundTripsAllParametersAndTheFoundKey)
 {
     PreparedProcessor source;
-    const float values[] = {2, 9, 1, 27, 0, 1, 3, 1};
-    for (int i = 0; i < 8; ++i)
+    const float values[] = {2, 9, 1, 27, 0, 1, 3, 1, 1};
+    for (int i = 0; i < 9; ++i)
         source.set(parameterIds[i], values[i]);
     load(*source.processor, blockFromXml("<TolmarVoz beatKey=\"21\"/>"));
-    // That partial state also reset the four newer parameters to 0; set them again.
-    for (int i = 4; i < 8; ++i)
+    // That partial state also reset the five newer parameters to 0; set them again.
+    for (int i = 4; i < 9; ++i)
         source.set(parameterIds[i], values[i]);
     const auto block = saved(*source.processor);
 
     PreparedProcessor target;
     load(*target.processor, block);
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < 9; ++i)
         EXPECT_EQ(target.raw(parameterIds[i]), values[i]) << parameterIds[i];
     EXPECT_EQ(target.processor->beatKey.load(), 21);
 
@@ -107,6 +107,7 @@ TEST(State, OlderStatesLoadTheNewerParametersAtZeroAndKeepWhatIsMissing)
     host.set("language", 12.0f);
     host.set("tuningSource", 1.0f);
     host.set("wobble", 1.0f);
+    host.set("live", 1.0f);
     load(*host.processor, blockFromXml("<TolmarVoz beatKey=\"3\"><PARAM id=\"effect\" value=\"1\"/>"
                                        "<PARAM id=\"root\" value=\"4\"/><UNKNOWN x=\"1\"/></TolmarVoz>"));
     EXPECT_EQ(host.raw("effect"), 1.0f);
@@ -115,6 +116,7 @@ TEST(State, OlderStatesLoadTheNewerParametersAtZeroAndKeepWhatIsMissing)
     EXPECT_EQ(host.raw("wobble"), 0.0f);
     EXPECT_EQ(host.raw("vocalStyle"), 0.0f);
     EXPECT_EQ(host.raw("mastering"), 0.0f);
+    EXPECT_EQ(host.raw("live"), 0.0f);
     EXPECT_EQ(host.raw("language"), 12.0f); // absent: keeps its value
 }
 
