@@ -57,6 +57,8 @@ TolmarEditor::TolmarEditor(TolmarProcessor& owner)
         parameters, ids::tuningSource, sourceBox);
     bypassAttachment = std::make_unique<juce::AudioProcessorValueTreeState::ButtonAttachment>(parameters, ids::bypass,
                                                                                               hearOriginalButton);
+    liveAttachment =
+        std::make_unique<juce::AudioProcessorValueTreeState::ButtonAttachment>(parameters, ids::live, liveButton);
 
     shownMode = -1;
     languageIndex = -1;
@@ -65,7 +67,7 @@ TolmarEditor::TolmarEditor(TolmarProcessor& owner)
     for (juce::Component* child : std::initializer_list<juce::Component*>{
              &effectBox, &rootBox, &languageBox, &effectCaption, &rootCaption, &languageCaption, &descriptionText,
              &privacyText, &creditText, &hearOriginalButton, &websiteButton, &sourceBox, &sourceCaption, &beatText,
-             &reanalyzeButton})
+             &reanalyzeButton, &liveButton})
         addAndMakeVisible(child);
 
     effectBox.addItemList({"Mosquito", text("Satánico"), "Trap default", "Mosquito mareado", "Cumbia",
@@ -81,6 +83,7 @@ TolmarEditor::TolmarEditor(TolmarProcessor& owner)
     languageBox.setSelectedId(1, juce::dontSendNotification);
 
     hearOriginalButton.setClickingTogglesState(true);
+    liveButton.setClickingTogglesState(true);
     websiteButton.onClick = [this] { urlLauncher(juce::URL(TOLMAR_WEBSITE)); };
     effectBox.onChange = [this] {
         processor.selectMode(static_cast<tolmar::Mode>(std::clamp(effectBox.getSelectedItemIndex(), 0, 7)));
@@ -110,6 +113,7 @@ TolmarEditor::TolmarEditor(TolmarProcessor& owner)
     hearOriginalButton.setComponentID("original");
     websiteButton.setComponentID("website");
     reanalyzeButton.setComponentID("reanalyze");
+    liveButton.setComponentID("live");
 
     setResizable(true, true);
     setResizeLimits(minimumWidth, minimumHeight, maximumWidth, maximumHeight);
@@ -214,6 +218,10 @@ void TolmarEditor::refreshText()
     beatText.setVisible(tuned && beatTuning);
     reanalyzeButton.setVisible(tuned && beatTuning);
 
+    liveButton.setButtonText(text(row.liveLabel));
+    liveButton.setTooltip(text(row.liveTooltip));
+    liveButton.setEnabled(tuned);
+
     hearOriginalButton.setButtonText(text(row.hearOriginal));
     websiteButton.setButtonText(text(row.visitWebsite));
 
@@ -286,7 +294,10 @@ void TolmarEditor::resized()
     languageBox.setBounds(width - languageBlock + 8, 40, languageBlock - 32, 40);
 
     juce::Rectangle<int> stack(column, 140, usable, height - 300);
-    effectCaption.setBounds(stack.removeFromTop(24));
+    // The Live switch sits at the end of the effect's caption row, above the list that picks the tuning style.
+    auto effectRow = stack.removeFromTop(24);
+    liveButton.setBounds(effectRow.removeFromRight(std::min(usable / 3, 140)));
+    effectCaption.setBounds(effectRow);
     effectBox.setBounds(stack.removeFromTop(48));
     stack.removeFromTop(12);
     const int descriptionHeight = height < 638 ? 36 : std::min(height, 670) - 602;

@@ -60,6 +60,7 @@ private:
     juce::TextButton hearOriginalButton;
     juce::TextButton websiteButton;
     juce::TextButton reanalyzeButton;
+    juce::TextButton liveButton; // the tuning styles' low-latency path; off in the other modes
     juce::Rectangle<int> brandArea;
     juce::Rectangle<int> badgeArea;
     juce::Rectangle<int> meterArea;
@@ -67,6 +68,7 @@ private:
     std::unique_ptr<juce::AudioProcessorValueTreeState::ComboBoxAttachment> languageAttachment;
     std::unique_ptr<juce::AudioProcessorValueTreeState::ComboBoxAttachment> sourceAttachment;
     std::unique_ptr<juce::AudioProcessorValueTreeState::ButtonAttachment> bypassAttachment;
+    std::unique_ptr<juce::AudioProcessorValueTreeState::ButtonAttachment> liveAttachment;
     int shownMode = -1;
     TolmarProcessor::MeterLevels shownLevels; // what the meters show, taken from the processor by the timer
     int languageIndex = -1;

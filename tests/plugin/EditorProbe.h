@@ -21,6 +21,7 @@ struct EditorProbe {
     juce::TextButton& hearOriginalButton() { return editor.hearOriginalButton; }
     juce::TextButton& websiteButton() { return editor.websiteButton; }
     juce::TextButton& reanalyzeButton() { return editor.reanalyzeButton; }
+    juce::TextButton& liveButton() { return editor.liveButton; }
     juce::Rectangle<int> brandArea() const { return editor.brandArea; }
     juce::Rectangle<int> badgeArea() const { return editor.badgeArea; }
     juce::Rectangle<int> meterArea() const { return editor.meterArea; }

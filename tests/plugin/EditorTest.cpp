@@ -103,6 +103,13 @@ TEST_F(EditorTest, EveryCaptionIsWholeAtTheMinimumSizeInEveryLanguage)
             EXPECT_FALSE(laid.shortened) << "language " << language << ": \"" << caption->getText() << "\" in "
                                          << area.getWidth() << " px";
         }
+        // The Live switch's caption on one line between the button's insets (8 pixels a side at 24 high).
+        auto& live = e.liveButton();
+        const auto font = e.look().getTextButtonFont(live, live.getHeight());
+        const auto& laid = tolmar::text::textLayer().layout(live.getButtonText(), {font.getHeight(), font.isBold()},
+                                                            static_cast<float>(live.getWidth() - 16), 1);
+        EXPECT_FALSE(laid.shortened) << "language " << language << ": \"" << live.getButtonText() << "\" in "
+                                     << live.getWidth() - 16 << " px";
     }
 }
 
@@ -118,7 +125,8 @@ TEST_F(EditorTest, DefaultSizeGivesTheWideLayoutRectangles)
         Rect expected;
     };
     const Case cases[] = {
-        {"effect caption", e.effectCaption(), {386, 140, 510, 24}},
+        {"effect caption", e.effectCaption(), {386, 140, 370, 24}},
+        {"live", e.liveButton(), {756, 140, 140, 24}},
         {"effect box", e.effectBox(), {386, 164, 510, 48}},
         {"description", e.descriptionText(), {386, 224, 510, 68}},
         {"source caption", e.sourceCaption(), {386, 292, 249, 24}},
@@ -139,6 +147,26 @@ TEST_F(EditorTest, DefaultSizeGivesTheWideLayoutRectangles)
     EXPECT_EQ(e.meterArea(), Rect(386, 444, 510, 48));
     EXPECT_EQ(e.brandArea(), Rect(20, 132, 343, 320));
     EXPECT_EQ(e.badgeArea(), Rect(24, 430, 320, 88));
+}
+
+TEST_F(EditorTest, LiveIsASwitchOfTheTuningStylesOnly)
+{
+    auto e = inspect();
+    for (int mode = 0; mode < 8; ++mode) {
+        editor->setUiState(mode, 2);
+        const bool tuned = mode == 2 || mode == 4 || mode == 5 || mode == 6;
+        EXPECT_EQ(e.liveButton().isEnabled(), tuned) << "mode " << mode;
+        EXPECT_TRUE(e.liveButton().isVisible());
+    }
+    editor->setUiState(2, 2);
+    EXPECT_EQ(e.liveButton().getButtonText(), "Live");
+    EXPECT_EQ(e.liveButton().getTooltip(), "Low latency for recording");
+    e.liveButton().setToggleState(true, juce::sendNotificationSync); // as a click
+    EXPECT_EQ(raw("live"), 1.0f);
+    automate("live", 0.0f); // host automation
+    EXPECT_FALSE(e.liveButton().getToggleState());
+    editor->setUiState(2, 0);
+    EXPECT_EQ(e.liveButton().getButtonText(), juce::String::fromUTF8("En vivo"));
 }
 
 TEST_F(EditorTest, SwitchesBetweenNarrowAndWideAt740)
