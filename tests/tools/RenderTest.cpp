@@ -585,9 +585,13 @@ TEST(Demo, RendersEveryModeWithMeasuresInsideSaneBounds)
 
     EXPECT_EQ(report.beatKey, material.beatKey);
     EXPECT_GT(report.keyFoundSeconds, 8.0);
-    ASSERT_EQ(report.rows.size(), 8u);
+    // Every mode, then the four tuning styles with Live.
+    ASSERT_EQ(report.rows.size(), 12u);
+    for (std::size_t i = 0; i < report.rows.size(); ++i)
+        EXPECT_EQ(report.rows[i].live, i >= 8) << i;
     for (const auto& row : report.rows) {
-        SCOPED_TRACE(modeName(row.mode));
+        SCOPED_TRACE(::testing::Message() << modeName(row.mode) << (row.live ? " with Live" : ""));
+        EXPECT_EQ(row.latency, row.live ? 192 : 2048);
         AudioData file;
         ASSERT_TRUE(readWav(dir.getChildFile(row.file).getFullPathName().toStdString(), file, error)) << error;
         EXPECT_EQ(file.numFrames(), material.voice.numFrames());

@@ -64,7 +64,8 @@ void printSummary(std::ostream& out, const Options& options, const AudioData& vo
 {
     const auto rate = voice.sampleRate;
     out << std::fixed;
-    out << "mode     " << modeName(result.mode) << (options.bypass ? " (bypassed)" : "") << "\n";
+    out << "mode     " << modeName(result.mode) << (options.bypass ? " (bypassed)" : "")
+        << (options.live ? " (Live)" : "") << "\n";
     out << "latency  " << result.latency << " samples (" << std::setprecision(1)
         << 1000.0 * result.latency / rate << " ms), " << (options.keepLatency ? "kept" : "compensated") << "\n";
     out << "key      ";
@@ -121,6 +122,7 @@ int renderFiles(const Options& options, std::ostream& out, std::ostream& err)
     job.root = options.root;
     job.tuningSource = options.tuningSource;
     job.bypass = options.bypass;
+    job.live = options.live;
     job.state = std::move(state);
     job.block = options.block;
     job.keepLatency = options.keepLatency;

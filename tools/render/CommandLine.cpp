@@ -124,6 +124,8 @@ ParseResult parseCommandLine(const std::vector<std::string>& args)
                 return fail("unknown tuning source '" + value + "' (manual or beat)");
         } else if (arg == "--bypass") {
             o.bypass = true;
+        } else if (arg == "--live") {
+            o.live = true;
         } else if (arg == "--state") {
             o.statePath = value;
         } else if (arg == "--save-state") {
@@ -178,6 +180,7 @@ const char* usageText()
            "  --state FILE        load a saved processor state before rendering\n"
            "  --save-state FILE   save the processor state (with the beat's key) after rendering\n"
            "  --block N           host block size in samples (default 512)\n"
+           "  --live              Live on: the four tuning styles with low latency (other effects ignore it)\n"
            "  --keep-latency      keep the processor's latency at the start of OUT (default: removed)\n"
            "  --float             write 32-bit float (default: 24-bit)\n"
            "  --demo DIR          synthesise the demo voice and beat and render every mode into DIR\n";

@@ -19,6 +19,7 @@ struct Options {
     std::optional<int> root;         // pitch class 0 = C .. 11 = B
     std::optional<int> tuningSource; // 0 manual minor, 1 beat side-chain
     bool bypass = false;
+    bool live = false; // "live" on: the tuning styles through the low-latency path
     std::string statePath;
     std::string saveStatePath;
     int block = 512;                 // host block size in samples

@@ -200,23 +200,32 @@ bool runDemo(const std::string& dir, std::ostream& out, std::string& error, Demo
     if (result.keyFoundSeconds >= 0.0)
         out << " after " << std::setprecision(2) << result.keyFoundSeconds << " s";
     out << "; every mode starts from that saved state (" << pathOf("demo.state") << ").\n\n";
-    out << std::left << std::setw(16) << "mode" << std::setw(10) << "key" << std::setw(44)
-        << "measured (core's YIN pitch estimate)" << std::setw(12) << "peak" << std::setw(10) << "speed"
-        << "file\n";
+    out << std::left << std::setw(23) << "mode" << std::setw(10) << "key" << std::setw(44)
+        << "measured (core's YIN pitch estimate)" << std::setw(11) << "latency" << std::setw(12) << "peak"
+        << std::setw(10) << "speed" << "file\n";
 
-    for (int m = 0; m < 8; ++m) {
+    // Every mode, then the four tuning styles again with Live, so the two paths read side by side.
+    std::vector<std::pair<Mode, bool>> renders;
+    for (int m = 0; m < 8; ++m)
+        renders.emplace_back(static_cast<Mode>(m), false);
+    for (const Mode style : {Mode::trapDefault, Mode::cumbia, Mode::reggaeton, Mode::ultraEdited})
+        renders.emplace_back(style, true);
+    for (const auto& [mode, live] : renders) {
         DemoRow row;
-        row.mode = static_cast<Mode>(m);
-        row.file = "demo-" + std::string(modeSlug(row.mode)) + ".wav";
+        row.mode = mode;
+        row.live = live;
+        row.file = "demo-" + std::string(modeSlug(row.mode)) + (live ? "-live" : "") + ".wav";
         RenderJob job;
         job.voice = row.mode == Mode::master ? &mix : &material.voice;
         job.beat = &material.beat;
         job.mode = row.mode;
+        job.live = live;
         job.state = heard.state;
         RenderResult rendered;
         if (!render(job, rendered, error)
             || !writeWav(pathOf(row.file), rendered.output, SampleFormat::int24, error))
             return false;
+        row.latency = rendered.latency;
         row.key = isTunedMode(row.mode) ? rendered.key : -1;
         row.peak = rendered.outputPeak;
         row.realTimeFactor = rendered.realTimeFactor;
@@ -226,9 +235,12 @@ bool runDemo(const std::string& dir, std::ostream& out, std::string& error, Demo
         peak << std::fixed << std::setprecision(1) << 20.0 * std::log10(std::max(row.peak, 1e-6f)) << " dBFS";
         std::ostringstream speed;
         speed << std::fixed << std::setprecision(0) << row.realTimeFactor << "x";
-        out << std::left << std::setw(16) << modeName(row.mode) << std::setw(10)
-            << (row.key >= 0 ? keyName(row.key) : "-") << std::setw(44) << measuredText(row) << std::setw(12)
-            << peak.str() << std::setw(10) << speed.str() << row.file << "\n";
+        std::ostringstream latency;
+        latency << std::fixed << std::setprecision(1) << 1000.0 * row.latency / material.voice.sampleRate << " ms";
+        out << std::left << std::setw(23) << std::string(modeName(row.mode)) + (live ? " (Live)" : "")
+            << std::setw(10) << (row.key >= 0 ? keyName(row.key) : "-") << std::setw(44) << measuredText(row)
+            << std::setw(11) << latency.str() << std::setw(12) << peak.str() << std::setw(10) << speed.str()
+            << row.file << "\n";
         result.rows.push_back(row);
     }
     out << "\nFiles in " << folder.getFullPathName().toStdString()

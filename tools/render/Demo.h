@@ -11,6 +11,8 @@ namespace tolmar::render {
 // What the demo measured on one mode's output, with the core's own pitch estimate (YIN).
 struct DemoRow {
     Mode mode = Mode::mosquito;
+    bool live = false; // rendered with Live on (the tuning styles' low-latency path)
+    int latency = 0;   // samples, as the processor reported it
     std::string file;
     int key = -1;                 // the key the processor tuned to, -1 none
     double shiftSemitones = 0.0;  // median output pitch over input pitch, voice modes
@@ -30,8 +32,8 @@ struct DemoReport {
 };
 
 // Synthesises the demo voice and beat, writes them to `dir` (created when missing), lets the processor find
-// the beat's key once, then renders all eight modes from that saved state into dir/demo-<mode>.wav and prints
-// a table on `out`. Returns false with a one-line reason in `error`. Message thread.
+// the beat's key once, then renders all eight modes from that saved state into dir/demo-<mode>.wav, and the
+// four tuning styles again with Live into dir/demo-<mode>-live.wav, and prints a table on `out`. Returns false with a one-line reason in `error`. Message thread.
 bool runDemo(const std::string& dir, std::ostream& out, std::string& error, DemoReport* report = nullptr);
 
 } // namespace tolmar::render

@@ -102,6 +102,9 @@ bool render(const RenderJob& job, RenderResult& result, std::string& error)
         setRaw(processor, ids::tuningSource, static_cast<float>(*job.tuningSource));
     if (job.bypass)
         setRaw(processor, ids::bypass, 1.0f);
+    if (job.live)
+        setRaw(processor, ids::live, 1.0f);
+    processor.reportLatency(); // no message loop runs here to do it
 
     const int latency = processor.getLatencySamples();
     const auto frames = static_cast<std::int64_t>(voice.numFrames());

@@ -19,6 +19,7 @@ struct RenderJob {
     std::optional<int> root;              // "root", 0..11
     std::optional<int> tuningSource;      // "tuningSource", 0 manual minor, 1 beat side-chain
     bool bypass = false;                  // "bypass" on
+    bool live = false;                    // "live" on
     std::vector<char> state;              // a saved state loaded before anything else, when not empty
     int block = 512;                      // host block size in samples
     bool keepLatency = false;             // false: drop the first latency() samples and flush the tail
