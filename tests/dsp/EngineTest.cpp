@@ -793,23 +793,26 @@ TEST(EngineLive, OnlyTheTuningStylesTakeTheLowLatencyPath)
 TEST(EngineLive, TheReportedLatencyIsTheDelayOfTheDryAndTheWetPath)
 {
     const Channels input = {noise(24000, 0.3f, 5), noise(24000, 0.3f, 9)};
-    Engine engine;
-    engine.prepare(rate, 512);
-    const int latency = engine.liveLatency();
-    // The host's bypass: the dry line, exactly.
-    Settings bypassed = liveSettings(Mode::trapDefault);
-    bypassed.bypass = true;
-    bypassed.hostBypass = true;
-    const Channels dry = render(engine, input, 512, bypassed);
-    for (std::size_t c = 0; c < 2; ++c)
-        for (std::size_t i = 4096; i < dry[c].size(); ++i)
-            ASSERT_EQ(dry[c][i], input[c][i - static_cast<std::size_t>(latency)]) << "channel " << c << ", " << i;
-    // The wet path: noise is unvoiced, so the corrector passes it and the chain's direct sound leads.
-    for (const Mode mode : {Mode::trapDefault, Mode::cumbia, Mode::reggaeton}) {
-        Engine wetEngine;
-        wetEngine.prepare(rate, 512);
-        const Channels wet = render(wetEngine, input, 512, liveSettings(mode));
-        EXPECT_NEAR(bestLag(input[0], wet[0], 8192, 8192, 2 * latency), latency, 2) << static_cast<int>(mode);
+    for (const double sampleRate : {44100.0, 48000.0, 96000.0}) {
+        SCOPED_TRACE(sampleRate);
+        Engine engine;
+        engine.prepare(sampleRate, 512);
+        const int latency = engine.liveLatency();
+        // The host's bypass: the dry line, exactly.
+        Settings bypassed = liveSettings(Mode::trapDefault);
+        bypassed.bypass = true;
+        bypassed.hostBypass = true;
+        const Channels dry = render(engine, input, 512, bypassed);
+        for (std::size_t c = 0; c < 2; ++c)
+            for (std::size_t i = 4096; i < dry[c].size(); ++i)
+                ASSERT_EQ(dry[c][i], input[c][i - static_cast<std::size_t>(latency)]) << "channel " << c << ", " << i;
+        // The wet path: noise is unvoiced, so the corrector passes it and the chain's direct sound leads.
+        for (const Mode mode : {Mode::trapDefault, Mode::cumbia, Mode::reggaeton}) {
+            Engine wetEngine;
+            wetEngine.prepare(sampleRate, 512);
+            const Channels wet = render(wetEngine, input, 512, liveSettings(mode));
+            EXPECT_NEAR(bestLag(input[0], wet[0], 8192, 8192, 2 * latency), latency, 2) << static_cast<int>(mode);
+        }
     }
 }
 
