@@ -63,12 +63,13 @@ void fillBlock(juce::AudioBuffer<float>& buffer, std::size_t offset)
     }
 }
 
-void processorPerMode(benchmark::State& state)
+void measureProcessor(benchmark::State& state, tolmar::Mode mode, bool live)
 {
     const juce::ScopedJuceInitialiser_GUI framework;
-    const auto mode = static_cast<tolmar::Mode>(state.range(0));
     auto processor = preparedProcessor();
     processor->selectMode(mode);
+    auto* liveSwitch = processor->parameters.getParameter("live");
+    liveSwitch->setValueNotifyingHost(live ? 1.0f : 0.0f);
     juce::AudioBuffer<float> buffer(4, block);
     juce::MidiBuffer midi;
     const int blocksPerSecond = static_cast<int>(rate) / block;
@@ -107,6 +108,17 @@ void processorPerMode(benchmark::State& state)
     state.counters["analyzer_over_processor"] = analyzerCpu / processorCpu;
 }
 
+void processorPerMode(benchmark::State& state)
+{
+    measureProcessor(state, static_cast<tolmar::Mode>(state.range(0)), false);
+}
+
+// The four tuning styles with Live on: the low-latency corrector, with the shifter still running beside it.
+void processorPerModeLive(benchmark::State& state)
+{
+    measureProcessor(state, static_cast<tolmar::Mode>(state.range(0)), true);
+}
+
 // Heap in use (glibc's arena and mmapped blocks) before and after one processor is built and prepared.
 void preparedInstanceMemory(benchmark::State& state)
 {
@@ -139,4 +151,5 @@ void preparedInstanceMemory(benchmark::State& state)
 } // namespace
 
 BENCHMARK(processorPerMode)->DenseRange(0, 7)->ArgName("mode")->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(processorPerModeLive)->Arg(2)->Arg(4)->Arg(5)->Arg(6)->ArgName("mode")->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(preparedInstanceMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
