@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <stdexcept>
 #include <vector>
 
@@ -120,6 +121,8 @@ void TolmarProcessor::prepareToPlay(double sampleRate, int maximumExpectedSample
     try {
         engine.prepare(sampleRate, std::max(1, maximumExpectedSamplesPerBlock));
         keyAnalyzer.prepare(sampleRate);
+        fullPathLatency.store(engine.latency());
+        livePathLatency.store(engine.liveLatency());
         configurationSupported.store(true);
     } catch (const std::exception&) {
     }
@@ -133,11 +136,14 @@ int TolmarProcessor::pathLatency() const
     tolmar::Settings settings;
     settings.mode = effectiveMode();
     settings.live = switchIsOn(liveValue);
-    return engine.latencyFor(settings);
+    return tolmar::usesLivePath(settings) ? livePathLatency.load() : fullPathLatency.load();
 }
 
 void TolmarProcessor::reportLatency()
 {
+    // The host's preparing thread and the timer's message thread both report; the framework's latency is a
+    // plain value, so they take turns. The audio thread never comes here.
+    const std::lock_guard<std::mutex> turn(latencyReport);
     const int latency = pathLatency();
     if (latency != getLatencySamples())
         setLatencySamples(latency);

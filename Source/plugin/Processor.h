@@ -9,6 +9,7 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include <atomic>
+#include <mutex>
 
 // The host-facing shell of the plug-in: buses, parameters, the audio callback and the saved state.
 // Thin over the core: everything audible is tolmar::Engine, the beat's key is tolmar::KeyAnalyzer.
@@ -121,6 +122,11 @@ private:
     static constexpr int analyseAgainRequest = -1;
     std::atomic<int> keyRequest{noKeyRequest};
     std::atomic<bool> configurationSupported{true};
+    // The engine's two latencies, kept when it is prepared, so the timer never reads the engine while the host
+    // prepares it again on another thread.
+    std::atomic<int> fullPathLatency{0};
+    std::atomic<int> livePathLatency{0};
+    std::mutex latencyReport; // reportLatency() one caller at a time
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(TolmarProcessor)
 };
