@@ -75,21 +75,21 @@ void LiveCorrector::placeMarks() noexcept
 {
     const std::int64_t newestInput = written - 1;
     for (;;) {
-        const Mark* previous = newestMark >= 0 ? &marks[static_cast<std::size_t>(newestMark)] : nullptr;
-        const std::int64_t last = previous != nullptr ? previous->position : -unvoicedSpacing;
+        const std::int64_t last =
+            newestMark >= 0 ? marks[static_cast<std::size_t>(newestMark)].position : -unvoicedSpacing;
         Mark mark;
         if (period > 0.0f) {
-            // One period on, moved to where the waveform best repeats the period before the previous mark, so
-            // every grain starts at the same point of its cycle; the search looks ahead at most lookAheadSamples.
-            const int ahead = std::min(static_cast<int>(period / 4.0f), lookAheadSamples);
+            // The waveform's highest point within a quarter period (at most the look-ahead) of one period on.
+            const int reach = std::min(static_cast<int>(period / 4.0f), lookAheadSamples);
             std::int64_t predicted = last + static_cast<std::int64_t>(std::lround(period));
-            if (predicted + ahead > newestInput)
+            if (predicted + reach > newestInput)
                 return;
-            predicted = std::max(predicted, newestInput - ahead); // marks fell behind: catch up
-            const bool continuesVoice = previous != nullptr && previous->period > 0.0f &&
-                                        predicted - last <= static_cast<std::int64_t>(maxPeriod);
-            const std::int64_t best = continuesVoice ? bestRepeat(last, predicted, static_cast<int>(period / 4.0f), ahead)
-                                                     : highestPoint(predicted - ahead, predicted + ahead);
+            predicted = std::max(predicted, newestInput - reach); // marks fell behind: catch up
+            std::int64_t best = predicted - reach;
+            for (std::int64_t time = best + 1; time <= predicted + reach; ++time)
+                if (summed[static_cast<std::size_t>(time & historyMask)] >
+                    summed[static_cast<std::size_t>(best & historyMask)])
+                    best = time;
             mark = {std::max(best, last + 1), period};
         } else {
             if (last + unvoicedSpacing > newestInput)
@@ -99,52 +99,6 @@ void LiveCorrector::placeMarks() noexcept
         newestMark = (newestMark + 1) % markCount;
         marks[static_cast<std::size_t>(newestMark)] = mark;
     }
-}
-
-std::int64_t LiveCorrector::highestPoint(std::int64_t from, std::int64_t to) const noexcept
-{
-    std::int64_t best = from;
-    for (std::int64_t time = from + 1; time <= to; ++time)
-        if (summed[static_cast<std::size_t>(time & historyMask)] > summed[static_cast<std::size_t>(best & historyMask)])
-            best = time;
-    return best;
-}
-
-// The candidate within [predicted - behind, predicted + ahead] whose preceding samples best match those before
-// `reference` (normalised cross-correlation over up to half a period): a coarse pass every 2 samples, then its
-// neighbours.
-std::int64_t LiveCorrector::bestRepeat(std::int64_t reference, std::int64_t predicted, int behind, int ahead) const noexcept
-{
-    const int length = std::clamp(static_cast<int>(period / 2.0f), 8, 256);
-    const auto score = [&](std::int64_t candidate) {
-        double product = 0.0;
-        double energy = 1e-12;
-        for (int i = 1; i <= length; ++i) {
-            const double x = summed[static_cast<std::size_t>((candidate - i) & historyMask)];
-            product += x * summed[static_cast<std::size_t>((reference - i) & historyMask)];
-            energy += x * x;
-        }
-        return product / std::sqrt(energy);
-    };
-    std::int64_t best = predicted;
-    double bestScore = score(best);
-    for (std::int64_t candidate = predicted - behind; candidate <= predicted + ahead; candidate += 2) {
-        const double value = score(candidate);
-        if (value > bestScore) {
-            bestScore = value;
-            best = candidate;
-        }
-    }
-    for (const std::int64_t neighbour : {best - 1, best + 1}) {
-        if (neighbour < predicted - behind || neighbour > predicted + ahead)
-            continue;
-        const double value = score(neighbour);
-        if (value > bestScore) {
-            bestScore = value;
-            best = neighbour;
-        }
-    }
-    return best;
 }
 
 const LiveCorrector::Mark* LiveCorrector::markAtOrBefore(std::int64_t limit) const noexcept

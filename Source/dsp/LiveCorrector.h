@@ -7,8 +7,8 @@
 namespace tolmar {
 
 // Low-latency pitch corrector for singing through the tuner while recording: time-domain pitch-synchronous
-// overlap-add (TD-PSOLA). Pitch marks sit one period apart, each where the waveform best repeats the period
-// before the previous one (found on the channels' sum, so both channels cut at the same samples); every new period of the output is a grain read from the
+// overlap-add (TD-PSOLA). Pitch marks sit one period apart on the input's waveform peaks (found on the channels'
+// sum, so both channels cut at the same samples); every new period of the output is a grain read from the
 // nearest past mark, so a grain keeps the vowel's spectral envelope (its formants) whatever the new spacing.
 //
 // A grain fades in over a short fixed time and out over a period (or over its new spacing, when that is longer),
@@ -58,8 +58,6 @@ private:
 
     void keepInput(const float* const* inputs, int index) noexcept; // then placeMarks
     void placeMarks() noexcept;             // after input sample `written - 1` arrived
-    std::int64_t highestPoint(std::int64_t from, std::int64_t to) const noexcept; // of the channels' sum
-    std::int64_t bestRepeat(std::int64_t reference, std::int64_t predicted, int behind, int ahead) const noexcept;
     void startGrains(std::int64_t outputTime) noexcept;
     const Mark* markAtOrBefore(std::int64_t limit) const noexcept;
     float inputAt(int channel, double time) const noexcept;
