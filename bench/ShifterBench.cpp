@@ -52,6 +52,36 @@ void addClicks(std::vector<float>& x, int spacing)
         }
 }
 
+// Runs `process(inputs, outputs)` over host blocks of the two channels, round and round, and reports the CPU time
+// per second of audio; `warmUp` samples run first, unmeasured.
+template <typename Process>
+void measureBlocks(benchmark::State& state, const std::vector<float>& left, const std::vector<float>& right,
+                   int warmUp, Process process)
+{
+    std::vector<float> outLeft(hostBlock);
+    std::vector<float> outRight(hostBlock);
+    float* outputs[] = {outLeft.data(), outRight.data()};
+    const int length = static_cast<int>(left.size());
+    int position = 0;
+    for (; position + hostBlock <= warmUp; position += hostBlock) {
+        const float* inputs[] = {left.data() + position, right.data() + position};
+        process(inputs, outputs);
+    }
+    std::int64_t samples = 0;
+    for (auto _ : state) {
+        if (position + hostBlock > length)
+            position = 0;
+        const float* inputs[] = {left.data() + position, right.data() + position};
+        process(inputs, outputs);
+        benchmark::DoNotOptimize(outLeft.data());
+        benchmark::DoNotOptimize(outRight.data());
+        position += hostBlock;
+        samples += hostBlock;
+    }
+    state.counters["cpuPerAudioSecond"] = benchmark::Counter(static_cast<double>(samples) / sampleRate,
+                                                             benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
 void shiftStereo(benchmark::State& state, float semitones, float factor, bool compensate, float base,
                  int clickSpacing = 0)
 {
@@ -67,31 +97,10 @@ void shiftStereo(benchmark::State& state, float semitones, float factor, bool co
         addClicks(left, clickSpacing);
         addClicks(right, clickSpacing);
     }
-    std::vector<float> outLeft(hostBlock);
-    std::vector<float> outRight(hostBlock);
-    float* outputs[] = {outLeft.data(), outRight.data()};
-    const int length = static_cast<int>(left.size());
-
     // Warm up past the latency so that every measured block carries signal.
-    int position = 0;
-    for (; position + hostBlock <= 4096; position += hostBlock) {
-        const float* inputs[] = {left.data() + position, right.data() + position};
+    measureBlocks(state, left, right, 4096, [&shifter](const float* const* inputs, float* const* outputs) {
         shifter.process(inputs, hostBlock, outputs, hostBlock);
-    }
-
-    std::int64_t samples = 0;
-    for (auto _ : state) {
-        if (position + hostBlock > length)
-            position = 0;
-        const float* inputs[] = {left.data() + position, right.data() + position};
-        shifter.process(inputs, hostBlock, outputs, hostBlock);
-        benchmark::DoNotOptimize(outLeft.data());
-        benchmark::DoNotOptimize(outRight.data());
-        position += hostBlock;
-        samples += hostBlock;
-    }
-    state.counters["cpuPerAudioSecond"] = benchmark::Counter(static_cast<double>(samples) / sampleRate,
-                                                             benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    });
 }
 
 // "Mosquito": an octave up with the formants raised further by 1.45, fundamental hint given.
@@ -130,26 +139,10 @@ void correctLive(benchmark::State& state, float semitones, float formantFactor)
     tolmar::LiveCorrector corrector;
     corrector.prepare(2, sampleRate);
     corrector.setPitch(static_cast<float>(sampleRate / 196.0), std::exp2(semitones / 12.0f), formantFactor);
-    const std::vector<float> left = voice(0.0, 1);
-    const std::vector<float> right = voice(1.0, 2);
-    std::vector<float> outLeft(hostBlock);
-    std::vector<float> outRight(hostBlock);
-    float* outputs[] = {outLeft.data(), outRight.data()};
-    const int length = static_cast<int>(left.size());
-    int position = 0;
-    std::int64_t samples = 0;
-    for (auto _ : state) {
-        if (position + hostBlock > length)
-            position = 0;
-        const float* inputs[] = {left.data() + position, right.data() + position};
-        corrector.process(inputs, outputs, hostBlock);
-        benchmark::DoNotOptimize(outLeft.data());
-        benchmark::DoNotOptimize(outRight.data());
-        position += hostBlock;
-        samples += hostBlock;
-    }
-    state.counters["cpuPerAudioSecond"] = benchmark::Counter(static_cast<double>(samples) / sampleRate,
-                                                             benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    measureBlocks(state, voice(0.0, 1), voice(1.0, 2), 0,
+                  [&corrector](const float* const* inputs, float* const* outputs) {
+                      corrector.process(inputs, outputs, hostBlock);
+                  });
 }
 
 void liveCorrectorCorrection(benchmark::State& state)

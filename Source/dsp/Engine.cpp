@@ -93,8 +93,8 @@ struct Engine::Impl {
     const float* runLivePath(const VoiceProfile& profile, bool live, int length) noexcept;
     void mixChannels(float* const* channels, int numChannels, int offset, int length, bool bypass,
                      const float* pathGains = nullptr) noexcept;
-    void mixChannel(int channel, float* destination, int length, bool bypass) noexcept;
-    void mixChannelOnPaths(int channel, float* destination, int length, bool bypass, const float* pathGains) noexcept;
+    // pathGains: null on the full path alone, else the chunk's gains of the low-latency path.
+    void mixChannel(int channel, float* destination, int length, bool bypass, const float* pathGains) noexcept;
 
     // One output sample: the wet and dry samples at their fade gains, guarded; while the host bypasses only
     // the wet part is guarded, and the settled dry input is copied (not multiplied, which would flush
@@ -385,55 +385,15 @@ void Engine::Impl::mixChannels(float* const* channels, int numChannels, int offs
     for (int ch = 0; ch < 2; ++ch) {
         bypassMix = startMix;
         dryPos = startPos;
-        float* destination = ch < numChannels ? channels[ch] + offset : nullptr;
-        if (pathGains != nullptr)
-            mixChannelOnPaths(ch, destination, length, bypass, pathGains);
-        else
-            mixChannel(ch, destination, length, bypass);
+        mixChannel(ch, ch < numChannels ? channels[ch] + offset : nullptr, length, bypass, pathGains);
     }
-}
-
-// As mixChannel, with the dry input read from the dry line at the full path's delay and at the low-latency
-// path's, faded by the path gains.
-void Engine::Impl::mixChannelOnPaths(int channel, float* destination, int length, bool bypass,
-                                     const float* pathGains) noexcept
-{
-    const auto c = static_cast<std::size_t>(channel);
-    const float* wet = outputScratch[c].data();
-    const float* input = dryScratch[c].data();
-    float* line = dryDelay[c].data();
-    const float target = bypass ? 1.0f : 0.0f;
-    float mix = bypassMix;
-    float peak = outputPeak;
-    std::int32_t pos = dryPos;
-    std::int32_t livePos = ringAfter(pos, latencySamples - liveLatencySamples, latencySamples);
-    for (int i = 0; i < length; ++i) {
-        if (mix != target) {
-            mix += bypassStep * (target - mix);
-            if (std::fabs(target - mix) < bypassSnap)
-                mix = target;
-        }
-        const float full = line[pos];
-        const float live = line[livePos];
-        const float path = pathGains[i];
-        const float dry = pick(path == 1.0f, live, full + path * (live - full));
-        line[pos] = input[i];
-        const float out = mixSample(wet[i], 1.0f - mix, dry, mix);
-        peak = std::max(peak, std::fabs(out));
-        if (destination != nullptr)
-            destination[i] = out;
-        pos = ringNext(pos, latencySamples);
-        livePos = ringNext(livePos, latencySamples);
-    }
-    bypassMix = mix;
-    outputPeak = peak;
-    dryPos = pos;
 }
 
 // Fades between the wet chunk (outputScratch) and the latency-aligned dry input, guards, meters and writes one
 // channel (destination may be null: computed and metered, not written). Leaves bypassMix and dryPos as they
 // are after the chunk.
-void Engine::Impl::mixChannel(int channel, float* destination, int length, bool bypass) noexcept
+void Engine::Impl::mixChannel(int channel, float* destination, int length, bool bypass,
+                              const float* pathGains) noexcept
 {
     const auto c = static_cast<std::size_t>(channel);
     const float* wet = outputScratch[c].data();
@@ -443,7 +403,7 @@ void Engine::Impl::mixChannel(int channel, float* destination, int length, bool 
     float mix = bypassMix;
     float peak = outputPeak;
     std::int32_t pos = dryPos;
-    if (mix == target) {
+    if (mix == target && pathGains == nullptr) {
         // Settled fade (the usual case): the loop has no recurrence left and runs vectorised between the wraps
         // of the dry line. The peak is a branch-free form of std::max.
         const float wetGain = 1.0f - mix;
@@ -473,19 +433,26 @@ void Engine::Impl::mixChannel(int channel, float* destination, int length, bool 
         dryPos = pos;
         return;
     }
+    // With path gains the dry input is also read at the low-latency path's delay and faded with the full one.
+    std::int32_t livePos = ringAfter(pos, latencySamples - liveLatencySamples, latencySamples);
     for (int i = 0; i < length; ++i) {
         if (mix != target) {
             mix += bypassStep * (target - mix);
             if (std::fabs(target - mix) < bypassSnap)
                 mix = target;
         }
-        const float dry = line[pos];
+        float dry = line[pos];
+        if (pathGains != nullptr) {
+            const float live = line[livePos];
+            dry = pick(pathGains[i] == 1.0f, live, dry + pathGains[i] * (live - dry));
+        }
         line[pos] = input[i];
         const float out = mixSample(wet[i], 1.0f - mix, dry, mix);
         peak = std::max(peak, std::fabs(out));
         if (destination != nullptr)
             destination[i] = out;
         pos = ringNext(pos, latencySamples);
+        livePos = ringNext(livePos, latencySamples);
     }
     bypassMix = mix;
     outputPeak = peak;
