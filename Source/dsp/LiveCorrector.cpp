@@ -1,6 +1,7 @@
 #include "dsp/LiveCorrector.h"
 
 #include "dsp/MathConstants.h"
+#include "dsp/PitchDetector.h"
 
 #include <algorithm>
 #include <cmath>
@@ -18,11 +19,11 @@ int atRate(int samplesAt48k, double sampleRateHz)
 }
 
 // Raised-cosine window of a grain at `offset` samples from its centre: rises over fadeIn, falls over fadeOut.
-double grainWindow(std::int64_t offset, int fadeIn, int fadeOut) noexcept
+double grainWindow(double offset, int fadeIn, int fadeOut) noexcept
 {
-    if (offset < 0)
-        return 0.5 - 0.5 * std::cos(pi * static_cast<double>(offset + fadeIn) / fadeIn);
-    return 0.5 + 0.5 * std::cos(pi * static_cast<double>(offset) / fadeOut);
+    if (offset < 0.0)
+        return 0.5 - 0.5 * std::cos(pi * (offset + fadeIn) / fadeIn);
+    return 0.5 + 0.5 * std::cos(pi * offset / fadeOut);
 }
 
 } // namespace
@@ -55,8 +56,7 @@ void LiveCorrector::reset() noexcept
     std::fill(summed.begin(), summed.end(), 0.0f);
     written = 0;
     newestMark = -1;
-    nextSynthesisMark = 0;
-    synthesisRemainder = 0.0;
+    nextSynthesisMark = 0.0;
     activeGrains = 0;
     listening = false;
     identityGrainNext = false;
@@ -79,35 +79,42 @@ void LiveCorrector::placeMarks() noexcept
             newestMark >= 0 ? marks[static_cast<std::size_t>(newestMark)].position : -unvoicedSpacing;
         Mark mark;
         if (period > 0.0f) {
-            // The waveform's highest point within a quarter period (at most the look-ahead) of one period on.
+            // The waveform's highest point from half a period before one period on to a quarter period (at most
+            // the look-ahead) after it. The wide early side lets marks that landed on a lesser peak (after a
+            // pitch jump or an unvoiced stretch) find the main one again within a period.
             const int reach = std::min(static_cast<int>(period / 4.0f), lookAheadSamples);
+            const auto earlyReach = static_cast<std::int64_t>(period / 2.0f);
             std::int64_t predicted = last + static_cast<std::int64_t>(std::lround(period));
             if (predicted + reach > newestInput)
                 return;
             predicted = std::max(predicted, newestInput - reach); // marks fell behind: catch up
-            std::int64_t best = predicted - reach;
+            std::int64_t best = std::max(predicted - earlyReach, last + 1);
             for (std::int64_t time = best + 1; time <= predicted + reach; ++time)
                 if (summed[static_cast<std::size_t>(time & historyMask)] >
                     summed[static_cast<std::size_t>(best & historyMask)])
                     best = time;
-            mark = {std::max(best, last + 1), period};
+            const auto at = [this](std::int64_t time) { return summed[static_cast<std::size_t>(time & historyMask)]; };
+            const bool inside = best > last + 1 && best < newestInput;
+            const double peak = inside ? refinePeriod(0, at(best - 1), at(best), at(best + 1)) : 0.0;
+            mark = {best, static_cast<double>(best) + std::clamp(peak, -0.5, 0.5), period};
         } else {
             if (last + unvoicedSpacing > newestInput)
                 return;
-            mark = {std::max(last + unvoicedSpacing, newestInput - lookAheadSamples), 0.0f};
+            const std::int64_t position = std::max(last + unvoicedSpacing, newestInput - lookAheadSamples);
+            mark = {position, static_cast<double>(position), 0.0f};
         }
         newestMark = (newestMark + 1) % markCount;
         marks[static_cast<std::size_t>(newestMark)] = mark;
     }
 }
 
-const LiveCorrector::Mark* LiveCorrector::markAtOrBefore(std::int64_t limit) const noexcept
+const LiveCorrector::Mark* LiveCorrector::markAtOrBefore(double limit) const noexcept
 {
     if (newestMark < 0)
         return nullptr;
     for (int age = 0; age < markCount; ++age) {
         const Mark& mark = marks[static_cast<std::size_t>((newestMark - age + markCount) % markCount)];
-        if (mark.position <= limit)
+        if (mark.peak <= limit)
             return &mark;
     }
     return nullptr;
@@ -115,27 +122,30 @@ const LiveCorrector::Mark* LiveCorrector::markAtOrBefore(std::int64_t limit) con
 
 void LiveCorrector::startGrains(std::int64_t outputTime) noexcept
 {
-    while (nextSynthesisMark - fadeInSamples <= outputTime) {
-        const std::int64_t centre = nextSynthesisMark;
+    while (nextSynthesisMark - fadeInSamples <= static_cast<double>(outputTime)) {
+        const bool identity = std::exchange(identityGrainNext, false);
+        // Unvoiced grains read their own output time, on whole samples, so that noise passes exactly.
+        if (identity || !(period > 0.0f))
+            nextSynthesisMark = std::round(nextSynthesisMark);
+        const double centre = nextSynthesisMark;
         Grain grain;
         grain.centre = centre;
         grain.source = centre;
         grain.fadeIn = fadeInSamples;
         double spacing = unvoicedSpacing;
-        if (std::exchange(identityGrainNext, false)) {
+        if (identity) {
             grain.fadeOut = unvoicedSpacing;
         } else if (period > 0.0f) {
             // A grain reads at most latency() samples ahead of its output time; a faster read starts earlier.
             const float longest = std::max(period, period / ratio);
-            const auto early = static_cast<std::int64_t>(
-                std::ceil(std::max(0.0f, longest * (formantFactor - 1.0f) - static_cast<float>(latency()))));
+            const double early = std::max(0.0f, longest * (formantFactor - 1.0f) - static_cast<float>(latency()));
             const Mark* mark = markAtOrBefore(centre - early);
-            const bool nearVoicedMark = mark != nullptr && mark->period > 0.0f && centre - mark->position <= maxPeriod;
+            const bool nearVoicedMark = mark != nullptr && mark->period > 0.0f && centre - mark->peak <= maxPeriod;
             const float markPeriod = nearVoicedMark ? mark->period : period;
-            grain.source = nearVoicedMark ? mark->position : centre - early;
+            grain.source = nearVoicedMark ? mark->peak : centre - early;
             grain.fadeOut = static_cast<int>(std::ceil(std::max(markPeriod, markPeriod / ratio)));
             grain.rate = formantFactor;
-            spacing = markPeriod / ratio;
+            spacing = period / ratio;
         } else {
             grain.fadeOut = unvoicedSpacing;
         }
@@ -144,10 +154,7 @@ void LiveCorrector::startGrains(std::int64_t outputTime) noexcept
             --activeGrains;
         }
         grains[static_cast<std::size_t>(activeGrains++)] = grain;
-        const double exact = spacing + synthesisRemainder;
-        const double step = std::max(1.0, std::floor(exact));
-        synthesisRemainder = exact - step;
-        nextSynthesisMark += static_cast<std::int64_t>(step);
+        nextSynthesisMark += std::max(1.0, spacing);
     }
 }
 
@@ -195,8 +202,7 @@ void LiveCorrector::process(const float* const* inputs, float* const* outputs, i
         // The first grain is centred on the next output sample and reads that sample's own input time: the
         // output continues the input, and the grains after it fade in over it.
         activeGrains = 0;
-        nextSynthesisMark = written - latency();
-        synthesisRemainder = 0.0;
+        nextSynthesisMark = static_cast<double>(written - latency());
         identityGrainNext = true;
     }
     std::array<double, grainCount> weight{};
@@ -208,13 +214,14 @@ void LiveCorrector::process(const float* const* inputs, float* const* outputs, i
         // Finished grains leave; the others weigh in by their windows.
         int kept = 0;
         for (int g = 0; g < activeGrains; ++g)
-            if (outputTime - grains[static_cast<std::size_t>(g)].centre < grains[static_cast<std::size_t>(g)].fadeOut)
+            if (static_cast<double>(outputTime) - grains[static_cast<std::size_t>(g)].centre <
+                grains[static_cast<std::size_t>(g)].fadeOut)
                 grains[static_cast<std::size_t>(kept++)] = grains[static_cast<std::size_t>(g)];
         activeGrains = kept;
         double totalWeight = 0.0;
         for (int g = 0; g < activeGrains; ++g) {
             const Grain& grain = grains[static_cast<std::size_t>(g)];
-            const std::int64_t offset = outputTime - grain.centre;
+            const double offset = static_cast<double>(outputTime) - grain.centre;
             weight[static_cast<std::size_t>(g)] = offset > -grain.fadeIn ? grainWindow(offset, grain.fadeIn, grain.fadeOut) : 0.0;
             totalWeight += weight[static_cast<std::size_t>(g)];
         }
@@ -226,8 +233,7 @@ void LiveCorrector::process(const float* const* inputs, float* const* outputs, i
             double mixed = 0.0;
             for (int g = 0; g < activeGrains; ++g) {
                 const Grain& grain = grains[static_cast<std::size_t>(g)];
-                const double read = static_cast<double>(grain.source) +
-                                    static_cast<double>(outputTime - grain.centre) * grain.rate;
+                const double read = grain.source + (static_cast<double>(outputTime) - grain.centre) * grain.rate;
                 mixed += weight[static_cast<std::size_t>(g)] * inputAt(channel, read);
             }
             outputs[channel][i] = static_cast<float>(mixed / totalWeight);

@@ -43,12 +43,13 @@ public:
 
 private:
     struct Mark {
-        std::int64_t position = 0;
-        float period = 0.0f; // samples; 0 on the unvoiced grid
+        std::int64_t position = 0; // the sample the peak was found at
+        double peak = 0.0;         // the peak between samples, where grains read from
+        float period = 0.0f;       // samples; 0 on the unvoiced grid
     };
     struct Grain {
-        std::int64_t centre = 0; // output time of the window's peak
-        std::int64_t source = 0; // input time read at the centre
+        double centre = 0.0; // output time of the window's peak
+        double source = 0.0; // input time read at the centre
         int fadeIn = 1;
         int fadeOut = 1;
         float rate = 1.0f; // input samples read per output sample (the formant factor)
@@ -59,7 +60,7 @@ private:
     void keepInput(const float* const* inputs, int index) noexcept; // then placeMarks
     void placeMarks() noexcept;             // after input sample `written - 1` arrived
     void startGrains(std::int64_t outputTime) noexcept;
-    const Mark* markAtOrBefore(std::int64_t limit) const noexcept;
+    const Mark* markAtOrBefore(double limit) const noexcept;
     float inputAt(int channel, double time) const noexcept;
 
     int channelCount = 0;
@@ -79,8 +80,7 @@ private:
     std::int64_t written = 0; // input samples so far
     std::array<Mark, markCount> marks{};
     int newestMark = -1; // index into marks; -1 before the first
-    std::int64_t nextSynthesisMark = 0;
-    double synthesisRemainder = 0.0; // fraction of a sample the integer synthesis marks lag behind
+    double nextSynthesisMark = 0.0; // output time of the next grain's centre, between samples when voiced
     std::array<Grain, grainCount> grains{};
     int activeGrains = 0;
     bool listening = false;         // the last call was listen(): grains start afresh
