@@ -447,7 +447,8 @@ double centsFromScale(double hz)
 }
 
 // Share of the settled voiced frames of `mode`'s output (2048 samples every 256) within 5 cents of a note of C
-// minor: frames whose input, at the output's time less the latency, was voiced then and 100 ms before.
+// minor: frames whose input, at the output's time less the latency, was voiced then and 100 ms before, within
+// 20 cents of the same pitch (a held note, not a glide between syllables).
 // mode < 0: the input itself.
 double speechShareOnScale(const std::vector<float>& speech, int mode, bool live)
 {
@@ -464,7 +465,8 @@ double speechShareOnScale(const std::vector<float>& speech, int mode, bool live)
         if (output[k] <= 0.0f || source < static_cast<std::ptrdiff_t>(settledAt))
             continue;
         const auto s = static_cast<std::size_t>(source);
-        if (input[s] <= 0.0f || input[s - settledAt] <= 0.0f)
+        if (input[s] <= 0.0f || input[s - settledAt] <= 0.0f ||
+            std::fabs(100.0 * (noteOf(input[s]) - noteOf(input[s - settledAt]))) > 20.0)
             continue;
         ++voiced;
         onScale += centsFromScale(output[k]) <= 5.0 ? 1 : 0;
