@@ -50,20 +50,23 @@ std::unique_ptr<TolmarProcessor> preparedProcessor()
 }
 
 // Host-style buffer: voice channels then beat channels, one block at `offset` (wrapping around the material).
-void fillBlock(juce::AudioBuffer<float>& buffer, std::size_t offset)
+// The demo voice is a mono vocal on a stereo track (identical channels); trueStereo makes its right channel the
+// left one 12 samples later at 0.8, a voice heard through two microphones.
+void fillBlock(juce::AudioBuffer<float>& buffer, std::size_t offset, bool trueStereo)
 {
     const auto& demo = material();
     const std::size_t frames = demo.voice.numFrames();
     for (int i = 0; i < block; ++i) {
         const std::size_t at = (offset + static_cast<std::size_t>(i)) % frames;
-        for (int ch = 0; ch < 2; ++ch) {
-            buffer.setSample(ch, i, demo.voice.channels[static_cast<std::size_t>(ch)][at]);
+        const std::size_t delayed = (offset + frames + static_cast<std::size_t>(i) - 12) % frames;
+        buffer.setSample(0, i, demo.voice.channels[0][at]);
+        buffer.setSample(1, i, trueStereo ? 0.8f * demo.voice.channels[1][delayed] : demo.voice.channels[1][at]);
+        for (int ch = 0; ch < 2; ++ch)
             buffer.setSample(2 + ch, i, demo.beat.channels[static_cast<std::size_t>(ch)][at]);
-        }
     }
 }
 
-void measureProcessor(benchmark::State& state, tolmar::Mode mode, bool live)
+void measureProcessor(benchmark::State& state, tolmar::Mode mode, bool live, bool trueStereo = false)
 {
     const juce::ScopedJuceInitialiser_GUI framework;
     auto processor = preparedProcessor();
@@ -86,7 +89,7 @@ void measureProcessor(benchmark::State& state, tolmar::Mode mode, bool live)
     std::size_t offset = 0;
     for (auto _ : state) {
         for (int b = 0; b < blocksPerSecond; ++b, offset += block) {
-            fillBlock(buffer, offset);
+            fillBlock(buffer, offset, trueStereo);
             beat.copyFrom(0, 0, buffer, 2, 0, block);
             beat.copyFrom(1, 0, buffer, 3, 0, block);
             const double t0 = threadCpuSeconds();
@@ -117,6 +120,12 @@ void processorPerMode(benchmark::State& state)
 void processorPerModeLive(benchmark::State& state)
 {
     measureProcessor(state, static_cast<tolmar::Mode>(state.range(0)), true);
+}
+
+// The same with the voice in true stereo.
+void processorPerModeTrueStereo(benchmark::State& state)
+{
+    measureProcessor(state, static_cast<tolmar::Mode>(state.range(0)), false, true);
 }
 
 // Heap in use (glibc's arena and mmapped blocks) before and after one processor is built and prepared.
@@ -152,4 +161,5 @@ void preparedInstanceMemory(benchmark::State& state)
 
 BENCHMARK(processorPerMode)->DenseRange(0, 7)->ArgName("mode")->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(processorPerModeLive)->Arg(2)->Arg(4)->Arg(5)->Arg(6)->ArgName("mode")->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(processorPerModeTrueStereo)->Arg(0)->Arg(2)->ArgName("mode")->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(preparedInstanceMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
