@@ -7,7 +7,8 @@ namespace tolmar {
 // Fixed-latency pitch and formant shifter: a short-time Fourier phase vocoder
 // with peak-locked phases and a spectral-envelope formant move, which keeps
 // onsets (hits, consonants) where they are instead of spreading them ahead. It makes no random
-// choice: the same input and settings give the same output, run after run.
+// choice: the same input and settings give the same output, run after run. Stereo-linked: its
+// spectral decisions are taken once for both channels, and identical channels cost one.
 //
 // The delay from input to output is exactly inputLatency() + outputLatency()
 // samples whatever the transposition, formant settings or host block sizes.
@@ -20,9 +21,9 @@ public:
     PitchShifter(const PitchShifter&) = delete;
     PitchShifter& operator=(const PitchShifter&) = delete;
 
-    // Windows of blockLength samples (made even, at least 16), a new frame every interval samples
-    // (1 .. blockLength / 2). Throws std::bad_alloc and leaves the shifter unconfigured (process() does
-    // nothing) when memory or a transform cannot be had. Any thread that is not running process(); allocates.
+    // One or two channels (clamped), windows of blockLength samples (made even, at least 16), a new frame every
+    // interval samples (1 .. blockLength / 2). Throws std::bad_alloc and leaves the shifter unconfigured (process()
+    // does nothing) when memory or a transform cannot be had. Any thread that is not running process(); allocates.
     void configure(int channels, int blockLength, int interval);
     // Clears all running state; audio thread safe.
     void reset();
