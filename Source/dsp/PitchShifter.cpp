@@ -92,6 +92,7 @@ struct PitchShifter::Impl {
     RealFft fft;
     std::vector<float> analysisWindow;
     std::vector<float> synthesisWindow; // includes 1 / blockLength and the overlap normalisation
+    std::vector<float> synthesised;     // the windowed synthesised frame in frame order
     std::vector<ChannelState> channelStates;
     PhaseTrack steady; // the frames, or while an onset is in the window their part before it
     PhaseTrack attack; // while an onset is in the window: the part from it on
@@ -128,6 +129,7 @@ void PitchShifter::Impl::configure(int channelCount, int length, int hop)
     const auto n = static_cast<std::size_t>(blockLength);
     analysisWindow.assign(n, 0.0f);
     synthesisWindow.assign(n, 0.0f);
+    synthesised.assign(n, 0.0f);
     fillHannWindow(analysisWindow.data(), blockLength);
     // Each output sample gets window products from frames at every interval-th offset; dividing by their
     // sum makes the overlap-add of unchanged frames reproduce the input exactly.
@@ -281,11 +283,12 @@ void PitchShifter::Impl::analyse(ChannelState& state, int from, int to) noexcept
     const float* window = analysisWindow.data();
     const float* ring = state.input.data();
     float* frame = fft.time();
-    int r = position;
-    for (int i = 0; i < n; ++i) {
-        const int t = i < half ? i + half : i - half;
-        frame[t] = i >= from && i < to ? ring[r] * window[i] : 0.0f;
-        r = ringNext(r, n);
+    if (from > 0 || to < n)
+        std::fill(frame, frame + n, 0.0f);
+    // Frame index i is ring sample position + i (wrapping once) and transform sample i + half (wrapping once).
+    for (int i = from; i < to; ++i) {
+        const int r = position + i < n ? position + i : position + i - n;
+        frame[i < half ? i + half : i - half] = ring[r] * window[i];
     }
     fft.forward();
     std::memcpy(state.spectrum.data(), fft.spectrum(), sizeof(Complex) * static_cast<std::size_t>(bins));
@@ -318,18 +321,27 @@ bool PitchShifter::Impl::overlapAdd(int channel, int from, int to, int distinct)
         return false;
     }
 
+    // The windowed frame, rotated back, once; then added into each accumulator in at most two runs.
     const float* synthesis = synthesisWindow.data();
+    float* windowed = synthesised.data();
     const int fadeFrom = to < n ? to - fadeLength : n;
+    for (int i = from; i < std::min(fadeFrom, half); ++i)
+        windowed[i] = frame[i + half] * synthesis[i];
+    for (int i = std::max(from, half); i < fadeFrom; ++i)
+        windowed[i] = frame[i - half] * synthesis[i];
+    for (int i = std::max(from, fadeFrom); i < to; ++i) {
+        const float w = synthesis[i] * fade[static_cast<std::size_t>(to - 1 - i)];
+        windowed[i] = frame[i < half ? i + half : i - half] * w;
+    }
     const int last = distinct == 1 ? channels - 1 : channel;
+    const int start = ringAfter(position, from, n);
+    const int firstRun = std::min(to - from, n - start);
     for (int c = channel; c <= last; ++c) {
         float* accumulator = channelStates[static_cast<std::size_t>(c)].output.data();
-        int r = ringAfter(position, from, n);
-        for (int i = from; i < to; ++i) {
-            const int t = i < half ? i + half : i - half;
-            const float w = i < fadeFrom ? synthesis[i] : synthesis[i] * fade[static_cast<std::size_t>(to - 1 - i)];
-            accumulator[r] += frame[t] * w;
-            r = ringNext(r, n);
-        }
+        for (int i = 0; i < firstRun; ++i)
+            accumulator[start + i] += windowed[from + i];
+        for (int i = firstRun; i < to - from; ++i)
+            accumulator[i - firstRun] += windowed[from + i];
     }
     return true;
 }
