@@ -1,6 +1,7 @@
 #include "plugin/Processor.h"
 
 #include "editor/Editor.h"
+#include "plugin/Buses.h"
 #include "plugin/SavedState.h"
 
 #include "editor/i18n/LanguageNames.h"
@@ -37,11 +38,8 @@ void raiseTo(std::atomic<float>& level, float value) noexcept
 } // namespace
 
 TolmarProcessor::TolmarProcessor()
-    : juce::AudioProcessor(BusesProperties()
-                               .withInput("Input", juce::AudioChannelSet::stereo(), true)
-                               .withOutput("Output", juce::AudioChannelSet::stereo(), true)
-                               .withInput("Beat", juce::AudioChannelSet::stereo(), false)),
-      parameters(*this, nullptr, "TolmarVoz", layout())
+    : juce::AudioProcessor(buses())
+    , parameters(*this, nullptr, "TolmarVoz", layout())
 {
     effectValue = rawValue(ids::effect);
     rootValue = rawValue(ids::root);
@@ -52,6 +50,15 @@ TolmarProcessor::TolmarProcessor()
     masteringValue = rawValue(ids::mastering);
     liveValue = rawValue(ids::live);
     startTimerHz(10);
+}
+
+TolmarProcessor::BusesProperties TolmarProcessor::buses()
+{
+    static_assert(tolmar::busChannels == 2, "the buses are declared in stereo");
+    BusesProperties properties;
+    for (const auto& bus : tolmar::busTable)
+        properties.addBus(bus.isInput, bus.name, juce::AudioChannelSet::stereo(), !bus.optional);
+    return properties;
 }
 
 TolmarProcessor::~TolmarProcessor()

@@ -102,6 +102,8 @@ public:
                                           int rootChoice);
 
 private:
+    // The buses of tolmar::busTable, each in stereo.
+    static BusesProperties buses();
     std::atomic<float>* rawValue(const char* parameterId);
     // One block; while the host bypasses the plug-in the engine runs its own bypass and the analyser hears nothing.
     void processVoice(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi, bool hostBypassed);
