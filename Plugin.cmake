@@ -18,10 +18,18 @@ endif()
 # and never changes, since hosts store it in their projects.
 set(TOLMAR_WEBSITE "https://orvane.company/tolmar-vez")
 set(TOLMAR_LV2_URI "${TOLMAR_WEBSITE}/lv2" CACHE INTERNAL "The LV2 plug-in URI, also read by scripts/install")
+set(TOLMAR_PRODUCT_NAME "Tolmar Vez")
+set(TOLMAR_COMPANY_NAME "Orvane Company")
+
+# The LV2 bundle's Turtle data is ours, written from the parameter and bus tables; its tool must exist before the
+# plug-in target does.
+if("LV2" IN_LIST TOLMAR_PLUGIN_FORMATS)
+    include(Lv2Turtle)
+endif()
 
 juce_add_plugin(TolmarVez
-    PRODUCT_NAME "Tolmar Vez"
-    COMPANY_NAME "Orvane Company"
+    PRODUCT_NAME "${TOLMAR_PRODUCT_NAME}"
+    COMPANY_NAME "${TOLMAR_COMPANY_NAME}"
     COMPANY_WEBSITE "${TOLMAR_WEBSITE}"
     COMPANY_EMAIL ""
     VERSION ${PROJECT_VERSION}
@@ -76,15 +84,11 @@ if("LV2" IN_LIST TOLMAR_PLUGIN_FORMATS)
         TARGET_DIRECTORY TolmarVez PROPERTIES COMPILE_DEFINITIONS "JucePlugin_LV2URI=\"${TOLMAR_LV2_URI}\"")
 endif()
 
-# The LV2 binary carries the product name like the VST3's, without the library prefix. The Turtle data that the
-# framework's helper writes after linking gets its corrections right after it.
+# The LV2 binary carries the product name like the VST3's, without the library prefix. The Turtle data is written
+# beside it after every link (cmake/Lv2Turtle.cmake); a new version of the tool links it again, so the data follows.
 if("LV2" IN_LIST TOLMAR_PLUGIN_FORMATS)
     set_target_properties(TolmarVez_LV2 PROPERTIES PREFIX "")
-    add_custom_command(TARGET TolmarVez_LV2 POST_BUILD
-        COMMAND ${CMAKE_COMMAND} "-DBUNDLE=$<TARGET_FILE_DIR:TolmarVez_LV2>"
-            -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/Lv2TurtleFixes.cmake
-        VERBATIM)
-    set_property(TARGET TolmarVez_LV2 APPEND PROPERTY LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/Lv2TurtleFixes.cmake)
+    set_property(TARGET TolmarVez_LV2 APPEND PROPERTY LINK_DEPENDS $<TARGET_FILE:tolmar_make_lv2_turtle>)
 endif()
 
 # The standalone app talks to ALSA and JACK. JACK's library is opened at run time when present; the switch only
@@ -153,6 +157,11 @@ tolmar_add_thai_dictionary(TolmarVez_VST3)
 
 # The editor's text tables and pictures, compiled in.
 include(EditorResources)
+# The LV2 data's language choices are the language names of the same tables.
+if("LV2" IN_LIST TOLMAR_PLUGIN_FORMATS)
+    target_sources(tolmar_make_lv2_turtle PRIVATE ${TOLMAR_TEXT_HEADER} ${TOLMAR_TEXT_TABLES})
+    target_include_directories(tolmar_make_lv2_turtle PRIVATE ${TOLMAR_GENERATED_DIR})
+endif()
 
 # Where DAWs look for VST3 bundles on Linux.
 set(TOLMAR_VST3_BUNDLE "$<TARGET_FILE_DIR:TolmarVez_VST3>/../../../Tolmar Vez.vst3")
