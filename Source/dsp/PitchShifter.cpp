@@ -285,10 +285,16 @@ void PitchShifter::Impl::analyse(ChannelState& state, int from, int to) noexcept
     float* frame = fft.time();
     if (from > 0 || to < n)
         std::fill(frame, frame + n, 0.0f);
-    // Frame index i is ring sample position + i (wrapping once) and transform sample i + half (wrapping once).
-    for (int i = from; i < to; ++i) {
-        const int r = position + i < n ? position + i : position + i - n;
-        frame[i < half ? i + half : i - half] = ring[r] * window[i];
+    // Frame index i is ring sample position + i and transform sample i + half, each wrapping once: filled in
+    // runs between the wraps, so that each run is a plain vectorisable loop.
+    const int wrap = n - position;
+    int cuts[] = {from, std::clamp(half, from, to), std::clamp(wrap, from, to), to};
+    std::sort(std::begin(cuts), std::end(cuts));
+    for (int c = 0; c + 1 < 4; ++c) {
+        const int ringShift = cuts[c] < wrap ? position : position - n;
+        const int frameShift = cuts[c] < half ? half : -half;
+        for (int i = cuts[c]; i < cuts[c + 1]; ++i)
+            frame[i + frameShift] = ring[i + ringShift] * window[i];
     }
     fft.forward();
     std::memcpy(state.spectrum.data(), fft.spectrum(), sizeof(Complex) * static_cast<std::size_t>(bins));
@@ -313,9 +319,17 @@ bool PitchShifter::Impl::overlapAdd(int channel, int from, int to, int distinct)
     const int n = blockLength;
     const int half = n / 2;
     const float* frame = fft.time();
+    // Eight running sums, so that the check runs vectorised rather than as one chain of additions.
+    float sums[8] = {};
+    const int whole = n - n % 8;
+    for (int i = 0; i < whole; i += 8)
+        for (int lane = 0; lane < 8; ++lane)
+            sums[lane] += std::fabs(frame[i + lane]);
     float check = 0.0f;
-    for (int i = 0; i < n; ++i)
+    for (int i = whole; i < n; ++i)
         check += std::fabs(frame[i]);
+    for (const float sum : sums)
+        check += sum;
     if (!std::isfinite(check)) {
         clear();
         return false;
