@@ -28,9 +28,11 @@ bool isMark(hb_unicode_funcs_t* unicode, char32_t c)
     }
 }
 
+// The scripts in a paragraph that decide the language of Han and of line breaking.
 struct ScriptHints {
     bool kana = false;
     bool hangul = false;
+    bool han = false;
 };
 
 // The language whose faces fontconfig should rank first for a script. Latin, Greek and Cyrillic stay with the plain
@@ -71,13 +73,13 @@ const char* languageForScript(hb_script_t script, const ScriptHints& hints)
 }
 
 // The language line breaking is tailored for (ideographic punctuation), from the paragraph's scripts.
-const char* breakLanguage(const ScriptHints& hints, bool han)
+const char* breakLanguage(const ScriptHints& hints)
 {
     if (hints.kana)
         return "ja";
     if (hints.hangul)
         return "ko";
-    return han ? "zh" : "";
+    return hints.han ? "zh" : "";
 }
 
 } // namespace
@@ -97,19 +99,26 @@ TextShaper::~TextShaper()
     hb_buffer_destroy(buffer);
 }
 
-ShapedParagraph TextShaper::shape(const std::u32string& text, bool bold, int direction)
+namespace {
+
+// A paragraph of `text` with nothing found yet: no breaks, and a cluster beginning only at the end.
+ShapedParagraph emptyParagraph(const std::u32string& text)
 {
     ShapedParagraph paragraph;
     paragraph.text = text;
-    const int length = static_cast<int>(text.size());
-    paragraph.breakAfter.assign(static_cast<size_t>(length), 0);
-    paragraph.mustBreakAfter.assign(static_cast<size_t>(length), 0);
-    paragraph.clusterStart.assign(static_cast<size_t>(length) + 1, 0);
-    paragraph.clusterStart[static_cast<size_t>(length)] = 1;
-    if (length == 0)
-        return paragraph;
+    const auto length = text.size();
+    paragraph.breakAfter.assign(length, 0);
+    paragraph.mustBreakAfter.assign(length, 0);
+    paragraph.clusterStart.assign(length + 1, 0);
+    paragraph.clusterStart[length] = 1;
+    return paragraph;
+}
 
-    // Unicode bidirectional algorithm (rules P2 to I2) for the levels.
+// The embedding level of every code point by the Unicode bidirectional algorithm (rules P2 to I2, FriBidi); all
+// levels 0 when FriBidi fails. `rightToLeft` receives the paragraph's resolved direction. direction as for shape.
+std::vector<FriBidiLevel> bidiLevels(const std::u32string& text, int direction, bool& rightToLeft)
+{
+    const int length = static_cast<int>(text.size());
     std::vector<FriBidiCharType> types(static_cast<size_t>(length));
     std::vector<FriBidiBracketType> brackets(static_cast<size_t>(length));
     std::vector<FriBidiLevel> levels(static_cast<size_t>(length));
@@ -119,20 +128,35 @@ ShapedParagraph TextShaper::shape(const std::u32string& text, bool bold, int dir
     FriBidiParType base = direction < 0 ? FRIBIDI_PAR_ON : direction == 0 ? FRIBIDI_PAR_LTR : FRIBIDI_PAR_RTL;
     if (fribidi_get_par_embedding_levels_ex(types.data(), brackets.data(), length, &base, levels.data()) == 0)
         std::fill(levels.begin(), levels.end(), FriBidiLevel{0});
-    paragraph.rightToLeft = FRIBIDI_IS_RTL(base);
+    rightToLeft = FRIBIDI_IS_RTL(base);
+    return levels;
+}
 
-    // Scripts: neutral characters take the script before them (or, at the start, the first one after).
-    hb_unicode_funcs_t* unicode = hb_unicode_funcs_get_default();
-    std::vector<hb_script_t> scripts(static_cast<size_t>(length));
+// The Unicode script of every code point, as the character database gives it.
+std::vector<hb_script_t> ownScripts(hb_unicode_funcs_t* unicode, const std::u32string& text)
+{
+    std::vector<hb_script_t> scripts(text.size());
+    for (size_t i = 0; i < text.size(); ++i)
+        scripts[i] = hb_unicode_script(unicode, text[i]);
+    return scripts;
+}
+
+// Which of the scripts that choose a language for Han (and for line breaking) the paragraph holds.
+ScriptHints hintsFrom(const std::vector<hb_script_t>& scripts)
+{
     ScriptHints hints;
-    bool han = false;
-    for (int i = 0; i < length; ++i) {
-        const hb_script_t script = hb_unicode_script(unicode, text[static_cast<size_t>(i)]);
-        scripts[static_cast<size_t>(i)] = script;
+    for (const hb_script_t script : scripts) {
         hints.kana = hints.kana || script == HB_SCRIPT_HIRAGANA || script == HB_SCRIPT_KATAKANA;
         hints.hangul = hints.hangul || script == HB_SCRIPT_HANGUL;
-        han = han || script == HB_SCRIPT_HAN;
+        hints.han = hints.han || script == HB_SCRIPT_HAN;
     }
+    return hints;
+}
+
+// Neutral characters take the script before them (or, at the start, the first one after), so that punctuation and
+// spaces join the run of their words.
+void resolveNeutralScripts(std::vector<hb_script_t>& scripts)
+{
     hb_script_t last = HB_SCRIPT_COMMON;
     for (auto& script : scripts)
         if (!isNeutralScript(script)) {
@@ -145,121 +169,209 @@ ShapedParagraph TextShaper::shape(const std::u32string& text, bool bold, int dir
         else
             last = script;
     }
+}
 
-    // Faces: a character stays in the face before it when it is a mark, or neutral and present there.
-    std::vector<int> faceOf(static_cast<size_t>(length));
+// The face of every code point: a character stays in the face before it when it is a mark, or neutral and present
+// there.
+std::vector<int> chooseFaces(FontFallback& fallback, hb_unicode_funcs_t* unicode, const std::u32string& text,
+                             const std::vector<hb_script_t>& scripts, const ScriptHints& hints, bool bold)
+{
+    std::vector<int> faceOf(text.size());
     int previous = -1;
-    for (int i = 0; i < length; ++i) {
-        const char32_t c = text[static_cast<size_t>(i)];
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char32_t c = text[i];
         const hb_script_t own = hb_unicode_script(unicode, c);
         const bool attached = isNeutralScript(own) || isMark(unicode, c);
-        const char* language = languageForScript(scripts[static_cast<size_t>(i)], hints);
+        const char* language = languageForScript(scripts[i], hints);
         // A mark stays with its base even where that face lacks it: HarfBuzz then places a fallback mark, and a
         // cluster split over two faces could not be positioned at all.
         const int face = isMark(unicode, c) && previous >= 0
                              ? previous
                              : fallback.faceFor(c, language, bold, attached ? previous : -1);
-        faceOf[static_cast<size_t>(i)] = face;
+        faceOf[i] = face;
         previous = face;
     }
+    return faceOf;
+}
 
-    // Runs of one level, script and face, shaped with the whole paragraph as context (so joining crosses faces).
-    std::u32string shapingText = text;
-    for (auto& c : shapingText)
-        if (c < 0x20 || c == 0x7f)
-            c = U' ';
-    for (int start = 0; start < length;) {
+// Per code point, what decides the runs (bidirectional level, resolved script and face); and the paragraph's
+// script hints.
+struct Items {
+    std::vector<FriBidiLevel> levels;
+    std::vector<hb_script_t> scripts;
+    std::vector<int> faces;
+    ScriptHints hints;
+
+    // The end of the run that begins at `start`: the first code point after it with another level, script or face.
+    int runEnd(int start) const
+    {
+        const auto length = static_cast<int>(levels.size());
         int end = start + 1;
         const auto same = [&](int i) {
             return levels[static_cast<size_t>(i)] == levels[static_cast<size_t>(start)] &&
                    scripts[static_cast<size_t>(i)] == scripts[static_cast<size_t>(start)] &&
-                   faceOf[static_cast<size_t>(i)] == faceOf[static_cast<size_t>(start)];
+                   faces[static_cast<size_t>(i)] == faces[static_cast<size_t>(start)];
         };
         while (end < length && same(end))
             ++end;
-
-        ShapedRun run;
-        run.start = start;
-        run.end = end;
-        run.level = levels[static_cast<size_t>(start)];
-        run.face = faceOf[static_cast<size_t>(start)];
-        const hb_script_t script = scripts[static_cast<size_t>(start)];
-        hb_buffer_clear_contents(buffer);
-        hb_buffer_add_utf32(buffer, reinterpret_cast<const std::uint32_t*>(shapingText.data()), length,
-                            static_cast<unsigned>(start), end - start);
-        hb_buffer_set_direction(buffer, (run.level & 1) != 0 ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
-        hb_buffer_set_script(buffer, script);
-        const char* language = languageForScript(script, hints);
-        hb_buffer_set_language(buffer, hb_language_from_string(*language != 0 ? language : "en", -1));
-        hb_shape(fallback.face(run.face).hb, buffer, nullptr, 0);
-        ++runsShaped;
-
-        unsigned count = 0;
-        const hb_glyph_info_t* infos = hb_buffer_get_glyph_infos(buffer, &count);
-        const hb_glyph_position_t* positions = hb_buffer_get_glyph_positions(buffer, &count);
-        run.glyphs.reserve(count);
-        for (unsigned g = 0; g < count; ++g) {
-            ShapedGlyph glyph;
-            glyph.id = infos[g].codepoint;
-            glyph.cluster = static_cast<int>(infos[g].cluster);
-            glyph.advance = positions[g].x_advance;
-            glyph.xOffset = positions[g].x_offset;
-            glyph.yOffset = positions[g].y_offset;
-            paragraph.clusterStart[static_cast<size_t>(glyph.cluster)] = 1;
-            run.glyphs.push_back(glyph);
-        }
-        paragraph.clusterStart[static_cast<size_t>(start)] = 1;
-        paragraph.runs.push_back(std::move(run));
-        start = end;
+        return end;
     }
+};
 
-    // Line-breaking opportunities: Unicode line breaking (UAX #14), and dictionary word breaks inside Thai, which
-    // UAX #14 leaves to the implementation.
-    const std::vector<BreakAfter> breaks = lineBreaker.find(text, breakLanguage(hints, han));
+// The text HarfBuzz shapes: the control characters (below U+0020, and U+007F) replaced by spaces.
+std::u32string shapingTextOf(const std::u32string& text)
+{
+    std::u32string shapingText = text;
+    for (auto& c : shapingText)
+        if (c < 0x20 || c == 0x7f)
+            c = U' ';
+    return shapingText;
+}
+
+// Shapes code points start to end of shapingText with HarfBuzz in the run's face, the whole text as context (so
+// joining crosses runs and faces).
+ShapedRun shapeRun(hb_buffer_t* buffer, const FontFallback& fallback, const std::u32string& shapingText,
+                   const Items& items, int start, int end)
+{
+    ShapedRun run;
+    run.start = start;
+    run.end = end;
+    run.level = items.levels[static_cast<size_t>(start)];
+    run.face = items.faces[static_cast<size_t>(start)];
+    const hb_script_t script = items.scripts[static_cast<size_t>(start)];
+    hb_buffer_clear_contents(buffer);
+    hb_buffer_add_utf32(buffer, reinterpret_cast<const std::uint32_t*>(shapingText.data()),
+                        static_cast<int>(shapingText.size()), static_cast<unsigned>(start), end - start);
+    hb_buffer_set_direction(buffer, (run.level & 1) != 0 ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
+    hb_buffer_set_script(buffer, script);
+    const char* language = languageForScript(script, items.hints);
+    hb_buffer_set_language(buffer, hb_language_from_string(*language != 0 ? language : "en", -1));
+    hb_shape(fallback.face(run.face).hb, buffer, nullptr, 0);
+
+    unsigned count = 0;
+    const hb_glyph_info_t* infos = hb_buffer_get_glyph_infos(buffer, &count);
+    const hb_glyph_position_t* positions = hb_buffer_get_glyph_positions(buffer, &count);
+    run.glyphs.reserve(count);
+    for (unsigned g = 0; g < count; ++g) {
+        ShapedGlyph glyph;
+        glyph.id = infos[g].codepoint;
+        glyph.cluster = static_cast<int>(infos[g].cluster);
+        glyph.advance = positions[g].x_advance;
+        glyph.xOffset = positions[g].x_offset;
+        glyph.yOffset = positions[g].y_offset;
+        run.glyphs.push_back(glyph);
+    }
+    return run;
+}
+
+// A cluster begins at every glyph's cluster and at every run's start.
+void markClusterStarts(ShapedParagraph& paragraph)
+{
+    for (const ShapedRun& run : paragraph.runs) {
+        for (const ShapedGlyph& glyph : run.glyphs)
+            paragraph.clusterStart[static_cast<size_t>(glyph.cluster)] = 1;
+        paragraph.clusterStart[static_cast<size_t>(run.start)] = 1;
+    }
+}
+
+// Unicode line breaking (UAX #14): where a line may end, and where it must (the end of the text needs no break).
+void markLineBreaks(const std::vector<BreakAfter>& breaks, ShapedParagraph& paragraph)
+{
+    const int length = static_cast<int>(paragraph.text.size());
     for (int i = 0; i < length; ++i) {
         const BreakAfter b = breaks[static_cast<size_t>(i)];
         paragraph.mustBreakAfter[static_cast<size_t>(i)] = b == BreakAfter::required && i + 1 < length ? 1 : 0;
         paragraph.breakAfter[static_cast<size_t>(i)] = b != BreakAfter::never ? 1 : 0;
     }
-    if (thaiBreaker != nullptr) {
-        for (int start = 0; start < length;) {
-            if (scripts[static_cast<size_t>(start)] != HB_SCRIPT_THAI ||
-                hb_unicode_script(unicode, text[static_cast<size_t>(start)]) != HB_SCRIPT_THAI) {
-                ++start;
-                continue;
-            }
-            int end = start;
-            while (end < length && hb_unicode_script(unicode, text[static_cast<size_t>(end)]) == HB_SCRIPT_THAI)
-                ++end;
-            std::wstring segment(text.begin() + start, text.begin() + end);
-            std::vector<int> positions(segment.size() + 1);
-            const int found = th_brk_wc_find_breaks(static_cast<ThBrk*>(thaiBreaker), segment.c_str(),
-                                                    positions.data(), positions.size());
-            for (int k = 0; k < found; ++k) {
-                const int at = start + positions[static_cast<size_t>(k)];
-                if (at > start && at < end)
-                    paragraph.breakAfter[static_cast<size_t>(at - 1)] = 1;
-            }
-            start = end;
+}
+
+// Dictionary word breaks (libthai) inside each stretch of Thai, which UAX #14 leaves to the implementation.
+void markThaiWordBreaks(ThBrk* thaiBreaker, hb_unicode_funcs_t* unicode, const std::vector<hb_script_t>& scripts,
+                        ShapedParagraph& paragraph)
+{
+    const std::u32string& text = paragraph.text;
+    const int length = static_cast<int>(text.size());
+    for (int start = 0; start < length;) {
+        if (scripts[static_cast<size_t>(start)] != HB_SCRIPT_THAI ||
+            hb_unicode_script(unicode, text[static_cast<size_t>(start)]) != HB_SCRIPT_THAI) {
+            ++start;
+            continue;
         }
+        int end = start;
+        while (end < length && hb_unicode_script(unicode, text[static_cast<size_t>(end)]) == HB_SCRIPT_THAI)
+            ++end;
+        std::wstring segment(text.begin() + start, text.begin() + end);
+        std::vector<int> positions(segment.size() + 1);
+        const int found = th_brk_wc_find_breaks(thaiBreaker, segment.c_str(), positions.data(), positions.size());
+        for (int k = 0; k < found; ++k) {
+            const int at = start + positions[static_cast<size_t>(k)];
+            if (at > start && at < end)
+                paragraph.breakAfter[static_cast<size_t>(at - 1)] = 1;
+        }
+        start = end;
     }
-    // Japanese, strict: small kana and the prolonged sound mark do not begin a line (UAX #14 class CJ as NS).
-    if (hints.kana) {
-        const auto smallKanaOrLong = [](char32_t c) {
-            return c == 0x30fc || c == 0xff70 || c == 0x3041 || c == 0x3043 || c == 0x3045 || c == 0x3047 ||
-                   c == 0x3049 || c == 0x3063 || c == 0x3083 || c == 0x3085 || c == 0x3087 || c == 0x308e ||
-                   c == 0x3095 || c == 0x3096 || c == 0x30a1 || c == 0x30a3 || c == 0x30a5 || c == 0x30a7 ||
-                   c == 0x30a9 || c == 0x30c3 || c == 0x30e3 || c == 0x30e5 || c == 0x30e7 || c == 0x30ee ||
-                   c == 0x30f5 || c == 0x30f6 || (c >= 0x31f0 && c <= 0x31ff) || (c >= 0xff67 && c <= 0xff6f);
-        };
-        for (int i = 0; i + 1 < length; ++i)
-            if (smallKanaOrLong(text[static_cast<size_t>(i + 1)]))
-                paragraph.breakAfter[static_cast<size_t>(i)] = 0;
-    }
-    // Never inside a cluster.
+}
+
+// Japanese, strict: small kana and the prolonged sound mark do not begin a line (UAX #14 class CJ as NS).
+void keepSmallKanaAttached(ShapedParagraph& paragraph)
+{
+    const auto smallKanaOrLong = [](char32_t c) {
+        return c == 0x30fc || c == 0xff70 || c == 0x3041 || c == 0x3043 || c == 0x3045 || c == 0x3047 || c == 0x3049 ||
+               c == 0x3063 || c == 0x3083 || c == 0x3085 || c == 0x3087 || c == 0x308e || c == 0x3095 || c == 0x3096 ||
+               c == 0x30a1 || c == 0x30a3 || c == 0x30a5 || c == 0x30a7 || c == 0x30a9 || c == 0x30c3 || c == 0x30e3 ||
+               c == 0x30e5 || c == 0x30e7 || c == 0x30ee || c == 0x30f5 || c == 0x30f6 ||
+               (c >= 0x31f0 && c <= 0x31ff) || (c >= 0xff67 && c <= 0xff6f);
+    };
+    const int length = static_cast<int>(paragraph.text.size());
+    for (int i = 0; i + 1 < length; ++i)
+        if (smallKanaOrLong(paragraph.text[static_cast<size_t>(i + 1)]))
+            paragraph.breakAfter[static_cast<size_t>(i)] = 0;
+}
+
+// No break, allowed or required, inside a cluster.
+void keepClustersWhole(ShapedParagraph& paragraph)
+{
+    const int length = static_cast<int>(paragraph.text.size());
     for (int i = 0; i + 1 < length; ++i)
         if (paragraph.clusterStart[static_cast<size_t>(i + 1)] == 0)
             paragraph.breakAfter[static_cast<size_t>(i)] = paragraph.mustBreakAfter[static_cast<size_t>(i)] = 0;
+}
+
+} // namespace
+
+ShapedParagraph TextShaper::shape(const std::u32string& text, bool bold, int direction)
+{
+    ShapedParagraph paragraph = emptyParagraph(text);
+    if (text.empty())
+        return paragraph;
+
+    // Itemisation: levels, then scripts (the hints read before neutral characters are resolved), then faces.
+    hb_unicode_funcs_t* unicode = hb_unicode_funcs_get_default();
+    Items items;
+    items.levels = bidiLevels(text, direction, paragraph.rightToLeft);
+    items.scripts = ownScripts(unicode, text);
+    items.hints = hintsFrom(items.scripts);
+    resolveNeutralScripts(items.scripts);
+    items.faces = chooseFaces(fallback, unicode, text, items.scripts, items.hints, bold);
+
+    // Runs of one level, script and face, shaped with the whole paragraph as context.
+    const std::u32string shapingText = shapingTextOf(text);
+    for (int start = 0; start < static_cast<int>(text.size());) {
+        const int end = items.runEnd(start);
+        paragraph.runs.push_back(shapeRun(buffer, fallback, shapingText, items, start, end));
+        ++runsShaped;
+        start = end;
+    }
+    markClusterStarts(paragraph);
+
+    // Line-breaking opportunities: UAX #14, then the dictionary and Japanese rules it leaves to us, never inside
+    // a cluster.
+    markLineBreaks(lineBreaker.find(text, breakLanguage(items.hints)), paragraph);
+    if (thaiBreaker != nullptr)
+        markThaiWordBreaks(static_cast<ThBrk*>(thaiBreaker), unicode, items.scripts, paragraph);
+    if (items.hints.kana)
+        keepSmallKanaAttached(paragraph);
+    keepClustersWhole(paragraph);
     return paragraph;
 }
 
