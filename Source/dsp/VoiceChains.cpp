@@ -312,30 +312,68 @@ void VoiceChains::advance(int samples) noexcept
     echoPos = static_cast<int>((static_cast<long long>(echoPos) + samples) % length);
 }
 
-// The chain with the mode's profile fixed at compile time: no branch on the mode inside the loops, and every state
-// (filters, envelopes, positions, comb damping) stays in a local for the whole chunk. The two channels share no
-// state, so they run side by side: their recursions (one-pole filters, envelopes, comb damping) are independent
-// chains that the processor overlaps.
+namespace {
+
+// runChannels works through its chunk in sub-blocks of up to this many samples.
+constexpr int subBlockLength = 64;
+constexpr int chainChannels = 2;
+
+// A sub-block between the passes of runChannels: each channel's envelope per sample, and its signal being shaped.
+struct SubBlock {
+    float envelopes[chainChannels][subBlockLength];
+    float shaped[chainChannels][subBlockLength];
+};
+
+// The memoryless character stage of the mode (compressor gain, soft clipper, texture; or a saturation) over count
+// samples of each channel in place. No state, so the compiler vectorises each loop. The oscillator values of the
+// chunk are read (from `start` on) only in the modes with texture, where they are given.
 template <Mode mode>
-void VoiceChains::runChannels(float* const* samples, int length, const float* oscillatorValues) noexcept
+inline void characterPass(SubBlock& block, int start, int count, Dynamics settings,
+                          const float* oscillatorValues) noexcept
 {
     constexpr const VoiceProfile& traits = profiles[static_cast<std::size_t>(mode)];
     constexpr bool dynamics = traits.character == Character::dynamics;
-    static_assert(dynamics || !traits.texture, "the texture stage follows the soft clipper");
-    constexpr int channels = 2;
-    const VoiceProfile& p = *profile;
-    const float h = highpassCoef;
-    const float l = lowpassCoef;
-    const float echoFeedback = p.echoFeedback;
-    const float echoSend = p.echoSend;
-    const float combFeedback = p.combFeedback;
-    const float reverbMix = p.reverbMix;
-    const Dynamics settings(p);
+    for (int c = 0; c < chainChannels; ++c) {
+        float* y = block.shaped[c];
+        const float* e = block.envelopes[c];
+        if constexpr (dynamics && traits.texture) {
+            const float* oscillator = oscillatorValues + start;
+            for (int i = 0; i < count; ++i)
+                y[i] = textureStep(softClipStep(e[i], settings, y[i]), e[i], oscillator[i]);
+        } else if constexpr (dynamics) {
+            for (int i = 0; i < count; ++i)
+                y[i] = softClipStep(e[i], settings, y[i]);
+        } else if constexpr (traits.character == Character::saturation) {
+            for (int i = 0; i < count; ++i)
+                y[i] = saturationStep(y[i]);
+        } else if constexpr (traits.character == Character::presence) {
+            for (int i = 0; i < count; ++i)
+                y[i] = presenceSaturationStep(y[i]);
+        }
+    }
+}
+
+} // namespace
+
+// Every state of the chain, copied out of the members for one chunk and back after it, with the chunk's constants.
+// As one local object of runChannels whose passes inline, its fields live in registers and the compiler knows that
+// the stores to the samples cannot reach them.
+struct VoiceChains::ChunkState {
+    static constexpr int channels = chainChannels;
+
+    // Constants of the chunk, from the profile.
+    float h;
+    float l;
+    float echoFeedback;
+    float echoSend;
+    float combFeedback;
+    float reverbMix;
+    Dynamics settings;
 
     // Both echo lines have the same length and share the write position, so the echo positions are common.
-    const int echoLen = static_cast<int>(echoLine[0].size());
-    int writePos = echoPos;
-    int readPos = ringBefore(echoPos, echoDelaySamples, echoLen);
+    int echoLen;
+    int writePos;
+    int readPos;
 
     BandState band[channels];
     float env[channels];
@@ -350,129 +388,185 @@ void VoiceChains::runChannels(float* const* samples, int length, const float* os
     float* allpass[channels][2];
     int allpassLen[channels][2];
     int allpassAt[channels][2];
+
+    explicit ChunkState(VoiceChains& chains) noexcept;
+    // Writes the states back into the members (the delay lines were written in place).
+    void storeInto(VoiceChains& chains) const noexcept;
+
+    // The recursive front, one sample after another: input cleaned, band filter, envelope, then the de-esser or the
+    // presence equaliser. Fills the sub-block from samples[c][start ...].
+    template <Mode mode> void frontPass(float* const* samples, int start, int count, SubBlock& block) noexcept;
+    // The recursive back (echo, double tap, combs, all-passes, ambience mix) from the sub-block into
+    // samples[c][start ...], in runs that no delay line wraps inside, so its positions are plain indices there.
+    template <Mode mode> void backPass(const SubBlock& block, float* const* samples, int start, int count) noexcept;
+
+private:
+    // The longest run, up to `wanted` samples, in which no delay line of the mode wraps.
+    template <Mode mode> int unwrappedRun(int wanted) const noexcept;
+    // Channel c's back for the sample k steps into the current run, on the shaped sample y; returns the output.
+    template <Mode mode> float backStep(int c, int k, float y) noexcept;
+    // Moves every delay-line position of the mode on by a run.
+    template <Mode mode> void advanceLines(int run) noexcept;
+};
+
+inline VoiceChains::ChunkState::ChunkState(VoiceChains& chains) noexcept
+    : h(chains.highpassCoef)
+    , l(chains.lowpassCoef)
+    , echoFeedback(chains.profile->echoFeedback)
+    , echoSend(chains.profile->echoSend)
+    , combFeedback(chains.profile->combFeedback)
+    , reverbMix(chains.profile->reverbMix)
+    , settings(*chains.profile)
+    , echoLen(static_cast<int>(chains.echoLine[0].size()))
+    , writePos(chains.echoPos)
+    , readPos(ringBefore(chains.echoPos, chains.echoDelaySamples, echoLen))
+{
     for (std::size_t c = 0; c < channels; ++c) {
-        band[c] = bandState[c];
-        env[c] = envelopeState[c];
-        smooth[c] = deEssState[c];
-        eq[c] = presenceEq[c];
-        echoData[c] = echoLine[c].data();
-        tapPos[c] = ringBefore(echoPos, tapDelay[c], echoLen);
+        band[c] = chains.bandState[c];
+        env[c] = chains.envelopeState[c];
+        smooth[c] = chains.deEssState[c];
+        eq[c] = chains.presenceEq[c];
+        echoData[c] = chains.echoLine[c].data();
+        tapPos[c] = ringBefore(chains.echoPos, chains.tapDelay[c], echoLen);
         for (std::size_t k = 0; k < 3; ++k) {
-            comb[c][k] = combLine[c][k].data();
-            combLen[c][k] = static_cast<int>(combLine[c][k].size());
-            combAt[c][k] = combPos[c][k];
-            damp[c][k] = combDamp[c][k];
+            comb[c][k] = chains.combLine[c][k].data();
+            combLen[c][k] = static_cast<int>(chains.combLine[c][k].size());
+            combAt[c][k] = chains.combPos[c][k];
+            damp[c][k] = chains.combDamp[c][k];
         }
         for (std::size_t j = 0; j < 2; ++j) {
-            allpass[c][j] = allpassLine[c][j].data();
-            allpassLen[c][j] = static_cast<int>(allpassLine[c][j].size());
-            allpassAt[c][j] = allpassPos[c][j];
+            allpass[c][j] = chains.allpassLine[c][j].data();
+            allpassLen[c][j] = static_cast<int>(chains.allpassLine[c][j].size());
+            allpassAt[c][j] = chains.allpassPos[c][j];
         }
     }
+}
 
-    // Sub-blocks of up to 64 samples in three passes: the recursive front (band filter, envelope, de-esser or
-    // equaliser) one sample after another; the memoryless character stage (gain, clipper, texture) over the whole
-    // sub-block, where the compiler vectorises it; then the recursive back (echo, combs, all-passes).
-    constexpr int subBlock = 64;
-    float envelopes[channels][subBlock];
-    float shaped[channels][subBlock];
-    for (int start = 0; start < length; start += subBlock) {
-        const int count = std::min(subBlock, length - start);
-
-        for (int i = 0; i < count; ++i)
-            for (int c = 0; c < channels; ++c) {
-                const float x = cleanSample(samples[c][start + i]);
-                float y = bandStep(band[c].highpassLow, band[c].lowpass, h, l, x);
-                envelopeStep(env[c], y);
-                envelopes[c][i] = env[c];
-                if constexpr (dynamics)
-                    y = deEssStep(smooth[c], y);
-                else if constexpr (traits.character == Character::presence)
-                    y = presenceFilterStep(eq[c], y);
-                shaped[c][i] = y;
-            }
-
-        for (int c = 0; c < channels; ++c) {
-            float* y = shaped[c];
-            const float* e = envelopes[c];
-            if constexpr (dynamics && traits.texture) {
-                const float* oscillator = oscillatorValues + start;
-                for (int i = 0; i < count; ++i)
-                    y[i] = textureStep(softClipStep(e[i], settings, y[i]), e[i], oscillator[i]);
-            } else if constexpr (dynamics) {
-                for (int i = 0; i < count; ++i)
-                    y[i] = softClipStep(e[i], settings, y[i]);
-            } else if constexpr (traits.character == Character::saturation) {
-                for (int i = 0; i < count; ++i)
-                    y[i] = saturationStep(y[i]);
-            } else if constexpr (traits.character == Character::presence) {
-                for (int i = 0; i < count; ++i)
-                    y[i] = presenceSaturationStep(y[i]);
-            }
-        }
-
-        // The back in runs that no delay line wraps inside, so its positions are plain indices there.
-        for (int i = 0; i < count;) {
-            int run = ringRun(writePos, ringRun(readPos, count - i, echoLen), echoLen);
-            for (int c = 0; c < channels; ++c) {
-                for (int k = 0; k < 3; ++k)
-                    run = ringRun(combAt[c][k], run, combLen[c][k]);
-                if constexpr (traits.doubleTap)
-                    run = ringRun(tapPos[c], run, echoLen);
-                if constexpr (traits.allpasses)
-                    for (int j = 0; j < 2; ++j)
-                        run = ringRun(allpassAt[c][j], run, allpassLen[c][j]);
-            }
-
-            for (int k = 0; k < run; ++k)
-                for (int c = 0; c < channels; ++c) {
-                    float* line = echoData[c];
-                    float y = shaped[c][i + k];
-                    const float e = line[readPos + k];
-                    line[writePos + k] = y + echoFeedback * e;
-                    y = y + echoSend * e;
-                    if constexpr (traits.doubleTap)
-                        y = y + 0.08f * line[tapPos[c] + k];
-
-                    float a = 0.0f;
-                    a += combStep(comb[c][0][combAt[c][0] + k], damp[c][0], combFeedback, y);
-                    a += combStep(comb[c][1][combAt[c][1] + k], damp[c][1], combFeedback, y);
-                    a += combStep(comb[c][2][combAt[c][2] + k], damp[c][2], combFeedback, y);
-                    if constexpr (traits.allpasses) {
-                        a = allpassStep(allpass[c][0][allpassAt[c][0] + k], a);
-                        a = allpassStep(allpass[c][1][allpassAt[c][1] + k], a);
-                    }
-                    if constexpr (traits.tuned())
-                        y = y + reverbMix * a;
-                    samples[c][start + i + k] = y;
-                }
-
-            i += run;
-            readPos = ringAfter(readPos, run, echoLen);
-            writePos = ringAfter(writePos, run, echoLen);
-            for (int c = 0; c < channels; ++c) {
-                tapPos[c] = ringAfter(tapPos[c], run, echoLen);
-                for (int k = 0; k < 3; ++k)
-                    combAt[c][k] = ringAfter(combAt[c][k], run, combLen[c][k]);
-                if constexpr (traits.allpasses)
-                    for (int j = 0; j < 2; ++j)
-                        allpassAt[c][j] = ringAfter(allpassAt[c][j], run, allpassLen[c][j]);
-            }
-        }
-    }
-
+inline void VoiceChains::ChunkState::storeInto(VoiceChains& chains) const noexcept
+{
     for (std::size_t c = 0; c < channels; ++c) {
-        bandState[c] = band[c];
-        envelopeState[c] = env[c];
-        deEssState[c] = smooth[c];
-        presenceEq[c] = eq[c];
+        chains.bandState[c] = band[c];
+        chains.envelopeState[c] = env[c];
+        chains.deEssState[c] = smooth[c];
+        chains.presenceEq[c] = eq[c];
         for (std::size_t k = 0; k < 3; ++k) {
-            combPos[c][k] = combAt[c][k];
-            combDamp[c][k] = damp[c][k];
+            chains.combPos[c][k] = combAt[c][k];
+            chains.combDamp[c][k] = damp[c][k];
         }
         for (std::size_t j = 0; j < 2; ++j)
-            allpassPos[c][j] = allpassAt[c][j];
+            chains.allpassPos[c][j] = allpassAt[c][j];
     }
+}
+
+template <Mode mode>
+void VoiceChains::ChunkState::frontPass(float* const* samples, int start, int count, SubBlock& block) noexcept
+{
+    constexpr const VoiceProfile& traits = profiles[static_cast<std::size_t>(mode)];
+    for (int i = 0; i < count; ++i)
+        for (int c = 0; c < channels; ++c) {
+            const float x = cleanSample(samples[c][start + i]);
+            float y = bandStep(band[c].highpassLow, band[c].lowpass, h, l, x);
+            envelopeStep(env[c], y);
+            if constexpr (traits.character == Character::dynamics) {
+                block.envelopes[c][i] = env[c]; // only the dynamics stage reads the envelope
+                y = deEssStep(smooth[c], y);
+            } else if constexpr (traits.character == Character::presence) {
+                y = presenceFilterStep(eq[c], y);
+            }
+            block.shaped[c][i] = y;
+        }
+}
+
+template <Mode mode> int VoiceChains::ChunkState::unwrappedRun(int wanted) const noexcept
+{
+    constexpr const VoiceProfile& traits = profiles[static_cast<std::size_t>(mode)];
+    int run = ringRun(writePos, ringRun(readPos, wanted, echoLen), echoLen);
+    for (int c = 0; c < channels; ++c) {
+        for (int k = 0; k < 3; ++k)
+            run = ringRun(combAt[c][k], run, combLen[c][k]);
+        if constexpr (traits.doubleTap)
+            run = ringRun(tapPos[c], run, echoLen);
+        if constexpr (traits.allpasses)
+            for (int j = 0; j < 2; ++j)
+                run = ringRun(allpassAt[c][j], run, allpassLen[c][j]);
+    }
+    return run;
+}
+
+template <Mode mode> float VoiceChains::ChunkState::backStep(int c, int k, float y) noexcept
+{
+    constexpr const VoiceProfile& traits = profiles[static_cast<std::size_t>(mode)];
+    float* line = echoData[c];
+    const float e = line[readPos + k];
+    line[writePos + k] = y + echoFeedback * e;
+    y = y + echoSend * e;
+    if constexpr (traits.doubleTap)
+        y = y + 0.08f * line[tapPos[c] + k];
+
+    float a = 0.0f;
+    a += combStep(comb[c][0][combAt[c][0] + k], damp[c][0], combFeedback, y);
+    a += combStep(comb[c][1][combAt[c][1] + k], damp[c][1], combFeedback, y);
+    a += combStep(comb[c][2][combAt[c][2] + k], damp[c][2], combFeedback, y);
+    if constexpr (traits.allpasses) {
+        a = allpassStep(allpass[c][0][allpassAt[c][0] + k], a);
+        a = allpassStep(allpass[c][1][allpassAt[c][1] + k], a);
+    }
+    if constexpr (traits.tuned())
+        y = y + reverbMix * a;
+    return y;
+}
+
+template <Mode mode> void VoiceChains::ChunkState::advanceLines(int run) noexcept
+{
+    constexpr const VoiceProfile& traits = profiles[static_cast<std::size_t>(mode)];
+    readPos = ringAfter(readPos, run, echoLen);
+    writePos = ringAfter(writePos, run, echoLen);
+    for (int c = 0; c < channels; ++c) {
+        tapPos[c] = ringAfter(tapPos[c], run, echoLen);
+        for (int k = 0; k < 3; ++k)
+            combAt[c][k] = ringAfter(combAt[c][k], run, combLen[c][k]);
+        if constexpr (traits.allpasses)
+            for (int j = 0; j < 2; ++j)
+                allpassAt[c][j] = ringAfter(allpassAt[c][j], run, allpassLen[c][j]);
+    }
+}
+
+template <Mode mode>
+void VoiceChains::ChunkState::backPass(const SubBlock& block, float* const* samples, int start, int count) noexcept
+{
+    for (int i = 0; i < count;) {
+        const int run = unwrappedRun<mode>(count - i);
+        for (int k = 0; k < run; ++k)
+            for (int c = 0; c < channels; ++c)
+                samples[c][start + i + k] = backStep<mode>(c, k, block.shaped[c][i + k]);
+        i += run;
+        advanceLines<mode>(run);
+    }
+}
+
+// The chain with the mode's profile fixed at compile time: no branch on the mode inside the loops, and every state
+// (filters, envelopes, positions, comb damping) stays in a local for the whole chunk. The two channels share no
+// state, so they run side by side: their recursions (one-pole filters, envelopes, comb damping) are independent
+// chains that the processor overlaps. Sub-blocks of up to 64 samples go through three passes: the recursive front
+// one sample after another, the memoryless character stage over the whole sub-block (vectorised), then the
+// recursive back. Flattened: the passes inline into one loop, so the chunk state stays a local that the compiler
+// keeps in registers (out of line, the state would sit in memory, and every sample store could alias it).
+template <Mode mode>
+[[gnu::flatten]] void VoiceChains::runChannels(float* const* samples, int length,
+                                               const float* oscillatorValues) noexcept
+{
+    constexpr const VoiceProfile& traits = profiles[static_cast<std::size_t>(mode)];
+    static_assert(traits.character == Character::dynamics || !traits.texture,
+                  "the texture stage follows the soft clipper");
+    ChunkState state(*this);
+    SubBlock block;
+    for (int start = 0; start < length; start += subBlockLength) {
+        const int count = std::min(subBlockLength, length - start);
+        state.frontPass<mode>(samples, start, count, block);
+        characterPass<mode>(block, start, count, state.settings, oscillatorValues);
+        state.backPass<mode>(block, samples, start, count);
+    }
+    state.storeInto(*this);
 }
 
 template <std::size_t... index>

@@ -118,6 +118,8 @@ private:
     std::array<std::array<std::vector<float>, 2>, 2> allpassLine;
     std::array<std::array<int, 2>, 2> allpassPos{};
 
+    // The states and constants of one chunk held in locals, with the passes over them (VoiceChains.cpp).
+    struct ChunkState;
     // The chain of one mode over both channels' chunk, with the state held in locals.
     template <Mode mode> void runChannels(float* const* samples, int length, const float* oscillatorValues) noexcept;
     // Runs the runChannels of the current profile's mode, one instance per profile.
