@@ -106,6 +106,7 @@ void SpectralDecisions::configure(int length, int hop)
     power.assign(b, 0.0f);
     smoothedOnce.assign(b, 0.0f);
     envelope.assign(b, 0.0f);
+    desiredEnvelope.assign(b, 0.0f);
     prefix.assign(b + n + 1, 0.0);
     peakBin.assign(b, 0);
     regionStart.assign(b + 1, 0);
@@ -127,8 +128,10 @@ void SpectralDecisions::decide(const Complex* const* spectra, int channels, Phas
         return;
     const bool aligned = advancePhases(spectra, channels, track, anchors);
     findRegions();
-    if (settings.moveFormants)
+    if (settings.moveFormants) {
         estimateEnvelope();
+        moveEnvelope();
+    }
     recordRotations(track, channels, aligned);
 }
 
@@ -320,6 +323,20 @@ void SpectralDecisions::estimateEnvelope() noexcept
     boxSmooth(smoothedOnce.data(), envelope.data(), bins, halfWidth, prefix.data());
 }
 
+// The envelope wanted at every output bin: the input's, read at the bin divided by the envelope ratio.
+void SpectralDecisions::moveEnvelope() noexcept
+{
+    const float* env = envelope.data();
+    const float inverseRatio = 1.0f / settings.envelopeRatio;
+    const float lastBin = static_cast<float>(bins - 1);
+    for (int j = 0; j < bins; ++j) {
+        const float source = std::min(static_cast<float>(j) * inverseRatio, lastBin);
+        const int below = std::min(static_cast<int>(source), bins - 2);
+        const float fraction = source - static_cast<float>(below);
+        desiredEnvelope[static_cast<std::size_t>(j)] = env[below] + fraction * (env[below + 1] - env[below]);
+    }
+}
+
 // Half width of the envelope smoothing box: half the harmonic spacing in bins. The spacing is the
 // formant base hint when given, else the median distance between neighbouring strong peaks.
 int SpectralDecisions::estimateHalfWidth() noexcept
@@ -355,8 +372,7 @@ void SpectralDecisions::apply(const Complex* in, int channel, Complex* out) cons
 {
     std::memset(out, 0, sizeof(Complex) * static_cast<std::size_t>(bins));
     const float* env = envelope.data();
-    const float inverseRatio = 1.0f / settings.envelopeRatio;
-    const float lastBin = static_cast<float>(bins - 1);
+    const float* desired = desiredEnvelope.data();
 
     for (int i = 0; i < peakCount; ++i) {
         const auto index = static_cast<std::size_t>(i);
@@ -378,11 +394,7 @@ void SpectralDecisions::apply(const Complex* in, int channel, Complex* out) cons
         if (settings.moveFormants) {
             for (int j = low; j < high; ++j) {
                 const int src = j - shift;
-                const float source = std::min(static_cast<float>(j) * inverseRatio, lastBin);
-                const int below = std::min(static_cast<int>(source), bins - 2);
-                const float fraction = source - static_cast<float>(below);
-                const float desired = env[below] + fraction * (env[below + 1] - env[below]);
-                const float gain = std::min(maxFormantGain, std::sqrt(desired / (env[src] + 1e-30f)));
+                const float gain = std::min(maxFormantGain, std::sqrt(desired[j] / (env[src] + 1e-30f)));
                 const Complex x = in[src];
                 out[j] = Complex{(x.re * z.re - x.im * z.im) * gain, (x.re * z.im + x.im * z.re) * gain};
             }

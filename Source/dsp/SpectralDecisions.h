@@ -56,6 +56,7 @@ private:
                        const int* anchors) noexcept;
     void findRegions() noexcept;
     void estimateEnvelope() noexcept;
+    void moveEnvelope() noexcept;
     int estimateHalfWidth() noexcept;
     float phaseDeviation(Complex a, Complex b, int k) const noexcept;
     Complex nextRotation(Complex rotation, double advance, double trueBin, int anchor) const noexcept;
@@ -71,6 +72,7 @@ private:
     std::vector<float> power;        // the channels' mean
     std::vector<float> smoothedOnce;
     std::vector<float> envelope;
+    std::vector<float> desiredEnvelope; // per output bin
     std::vector<double> prefix;
     std::vector<int> peakBin;
     std::vector<int> regionStart;
