@@ -48,6 +48,13 @@
 // time t is overlap-added over times t .. t + blockLength - 1, so the delay is exactly blockLength
 // for any settings. Frames are computed whenever interval input samples have arrived, whatever the
 // host's chunking, so the output does not depend on it.
+//
+// Stereo-linked: a frame's onset and split (OnsetTracker) and its peaks, regions, shifts and envelope
+// (SpectralDecisions) are decided once for both channels, on their mean energy; each channel applies them to
+// its own spectrum, advancing its own region rotations, anchored at its own onset sample. While the whole window
+// holds identical channels (a mono vocal on a stereo track), one channel is analysed and synthesised and its
+// frame added to both: exactly the result of processing both, so nothing changes when they start or stop
+// differing.
 
 namespace tolmar {
 
