@@ -1,8 +1,8 @@
 // Runs the key analyser over a corpus of loops in known keys (made by scripts/key-corpus) beside the Queen Mary
 // key detector of qm-dsp (where the build found it), and counts per family (the manifest's style) the loops each
 // names right, names in the same scale (the relative key: the same notes, so a voice tuned to it stays in tune),
-// declines ("no clear key"; only ours does) and names wrong. Families named heldout-... or fresh-... (the held-out sets)
-// get a section of their own.
+// declines ("no clear key"; only ours does) and names wrong. Families named heldout-..., fresh-... or third-... (the
+// held-out sets) get a section of their own.
 //
 //   tolmar_key_corpus CORPUS_DIR/corpus.tsv [--require-right] [--no-peer]
 //
@@ -260,8 +260,10 @@ struct Report {
         Comparison loop;
         ++loop.ours.counts[ours];
         ++loop.peer.counts[peer];
-        // Both held-out sets of scripts/key-corpus: heldout-... (--held-out) and fresh-... (--held-out 2).
-        const bool heldOut = family.rfind("heldout-", 0) == 0 || family.rfind("fresh-", 0) == 0;
+        // The held-out sets of scripts/key-corpus: heldout-... (--held-out), fresh-... (--held-out 2) and third-...
+        // (--held-out 3).
+        const bool heldOut =
+            family.rfind("heldout-", 0) == 0 || family.rfind("fresh-", 0) == 0 || family.rfind("third-", 0) == 0;
         (heldOut ? heldOutFamilies : families)[family] += loop;
         if (!heldOut)
             ratesAndModes[std::to_string(rate) + (major ? " major" : " minor")] += loop;
