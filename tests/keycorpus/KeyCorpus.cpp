@@ -2,22 +2,28 @@
 // key detector of qm-dsp (where the build found it), and counts per family (the manifest's style) the loops each
 // names right, names in the same scale (the relative key: the same notes, so a voice tuned to it stays in tune),
 // declines ("no clear key"; only ours does) and names wrong. Families named heldout-..., fresh-... or third-... (the
-// held-out sets) get a section of their own.
+// held-out sets) get a section of their own. Where the manifest gives a loop's notes (the seconds each pitch class
+// sounds while the analyser listens), the key classifier also runs on them: what the analyser would answer if it
+// heard every note exactly, so that a decline or a wrong key can be told apart as the hearing's or the classifier's.
 //
 //   tolmar_key_corpus CORPUS_DIR/corpus.tsv [--require-right] [--no-peer]
 //
-// The manifest lists "file<TAB>key<TAB>style<TAB>rate" per line, file relative to the manifest. With
+// The manifest lists "file<TAB>key<TAB>style<TAB>rate[<TAB>notes]" per line, file relative to the manifest, notes
+// as twelve comma-separated numbers from C. With
 // --require-right the exit status is 1 unless our analyser names every loop right; --no-peer skips the peer.
 #include "dsp/KeyAnalyzer.h"
+#include "dsp/KeyClassifier.h"
 
 #ifdef TOLMAR_KEY_PEER
 #include <dsp/keydetection/GetKeyMode.h>
 #endif
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -33,7 +39,27 @@ struct Loop {
     std::string file;
     int key = -1;
     std::string style;
+    std::array<float, 12> notes{};
+    bool hasNotes = false;
 };
+
+// Twelve comma-separated numbers, or false.
+bool parseNotes(const std::string& text, std::array<float, 12>& notes)
+{
+    std::istringstream in(text);
+    std::string number;
+    std::size_t count = 0;
+    while (std::getline(in, number, ',')) {
+        if (count == notes.size())
+            return false;
+        try {
+            notes[count++] = std::stof(number);
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
+    return count == notes.size();
+}
 
 struct Audio {
     double rate = 0.0;
@@ -158,12 +184,13 @@ struct Tally {
 };
 
 struct Comparison {
-    Tally ours, peer;
+    Tally ours, peer, notes;
 
     Comparison& operator+=(const Comparison& other)
     {
         ours += other.ours;
         peer += other.peer;
+        notes += other.notes;
         return *this;
     }
 };
@@ -254,12 +281,18 @@ Answer peerAnswer(const Audio&)
 struct Report {
     std::map<std::string, Comparison> families, heldOutFamilies, ratesAndModes;
     int loops = 0, oursNotRight = 0;
+    bool withNotes = false;
 
-    void add(const std::string& family, int rate, bool major, Outcome ours, Outcome peer)
+    // `notes` is the classifier's outcome on the loop's notes, or null where the manifest has none.
+    void add(const std::string& family, int rate, bool major, Outcome ours, Outcome peer, const Outcome* notes)
     {
         Comparison loop;
         ++loop.ours.counts[ours];
         ++loop.peer.counts[peer];
+        if (notes) {
+            ++loop.notes.counts[*notes];
+            withNotes = true;
+        }
         // The held-out sets of scripts/key-corpus: heldout-... (--held-out), fresh-... (--held-out 2) and third-...
         // (--held-out 3).
         const bool heldOut =
@@ -272,41 +305,52 @@ struct Report {
     }
 };
 
-void printRow(const std::string& name, const Comparison& row, bool withPeer)
+struct Columns {
+    bool peer = false, notes = false;
+};
+
+void printRow(const std::string& name, const Comparison& row, Columns columns)
 {
     const int* ours = row.ours.counts;
     std::printf("%-24s %5d   ours: %5d %10d %8d %5d", name.c_str(), row.ours.loops(), ours[right], ours[sameScale],
                 ours[declined], ours[wrong]);
     const int* peer = row.peer.counts;
-    if (withPeer)
+    if (columns.peer)
         std::printf("   peer: %5d %10d %5d", peer[right], peer[sameScale], peer[wrong]);
+    const int* notes = row.notes.counts;
+    if (columns.notes)
+        std::printf("   notes: %5d %10d %8d %5d", notes[right], notes[sameScale], notes[declined], notes[wrong]);
     std::printf("\n");
 }
 
 void printTable(const std::string& title, const std::string& rowLabel, const std::map<std::string, Comparison>& rows,
-                bool withPeer)
+                Columns columns)
 {
     if (rows.empty())
         return;
     std::printf("\n%s\n%-24s %5s   ours: %5s %10s %8s %5s", title.c_str(), rowLabel.c_str(), "loops", "right",
                 "same-scale", "declined", "wrong");
-    if (withPeer)
+    if (columns.peer)
         std::printf("   peer: %5s %10s %5s", "right", "same-scale", "wrong");
+    if (columns.notes)
+        std::printf("   notes: %5s %10s %8s %5s", "right", "same-scale", "declined", "wrong");
     std::printf("\n");
     Comparison all;
     for (const auto& [name, row] : rows) {
-        printRow(name, row, withPeer);
+        printRow(name, row, columns);
         all += row;
     }
-    printRow("all", all, withPeer);
+    printRow("all", all, columns);
 }
 
-void printLoop(const Loop& loop, const Answer& ours, const Answer* peer)
+void printLoop(const Loop& loop, const Answer& ours, const Answer* peer, const Answer* notes)
 {
     std::printf("%-34s %-9s  ours: %-10s %-12s %.3f", loop.file.c_str(), keyName(loop.key).c_str(),
                 outcomeName(judge(loop.key, ours.key)), keyName(ours.key).c_str(), static_cast<double>(ours.score));
     if (peer)
-        std::printf("   peer: %-10s %s", outcomeName(judgePeer(loop.key, peer->key)), keyName(peer->key).c_str());
+        std::printf("   peer: %-10s %-12s", outcomeName(judgePeer(loop.key, peer->key)), keyName(peer->key).c_str());
+    if (notes)
+        std::printf("   notes: %-10s %s", outcomeName(judge(loop.key, notes->key)), keyName(notes->key).c_str());
     std::printf("%s\n", ours.decided ? "" : "  (too short for ours to decide)");
 }
 
@@ -357,6 +401,11 @@ int main(int argc, char** argv)
         int rate = 0;
         if (!(fields >> loop.file >> loop.key >> loop.style >> rate))
             continue;
+        std::string notesField;
+        if (fields >> notesField && !(loop.hasNotes = parseNotes(notesField, loop.notes))) {
+            std::cerr << loop.file << ": the notes are not twelve numbers\n";
+            return 2;
+        }
         Audio audio;
         std::string error;
         if (!readWav(directory + "/" + loop.file, audio, error) || audio.channels.front().empty()) {
@@ -365,8 +414,12 @@ int main(int argc, char** argv)
         }
         const Answer ours = ourAnswer(audio);
         const Answer peer = options.runPeer ? peerAnswer(audio) : Answer{};
-        printLoop(loop, ours, options.runPeer ? &peer : nullptr);
-        report.add(loop.style, rate, loop.key > 11, judge(loop.key, ours.key), judgePeer(loop.key, peer.key));
+        const auto onNotes = tolmar::classifyChroma(loop.notes);
+        const Answer notes{onNotes.key, onNotes.score};
+        const Outcome notesOutcome = judge(loop.key, notes.key);
+        printLoop(loop, ours, options.runPeer ? &peer : nullptr, loop.hasNotes ? &notes : nullptr);
+        report.add(loop.style, rate, loop.key > 11, judge(loop.key, ours.key), judgePeer(loop.key, peer.key),
+                   loop.hasNotes ? &notesOutcome : nullptr);
     }
     if (report.loops == 0) {
         std::cerr << "no loops listed in " << options.manifestPath << "\n";
@@ -374,9 +427,12 @@ int main(int argc, char** argv)
     }
     if (!options.runPeer)
         std::printf("\n(peer not run: %s)\n", peerBuilt ? "--no-peer" : "built without qm-dsp");
-    printTable("Families", "family", report.families, options.runPeer);
-    printTable("Held-out families", "family", report.heldOutFamilies, options.runPeer);
-    printTable("Rates and modes of the families not held out", "rate mode", report.ratesAndModes, options.runPeer);
+    if (report.withNotes)
+        std::printf("(notes: the key classifier on the loop's own notes, as if every one were heard exactly)\n");
+    const Columns columns{options.runPeer, report.withNotes};
+    printTable("Families", "family", report.families, columns);
+    printTable("Held-out families", "family", report.heldOutFamilies, columns);
+    printTable("Rates and modes of the families not held out", "rate mode", report.ratesAndModes, columns);
     std::printf("%d loops\n", report.loops);
     return options.requireRight && report.oursNotRight > 0 ? 1 : 0;
 }
