@@ -17,8 +17,14 @@ constexpr float magnitudePower = 0.5f;
 // A partial may be at most this many times the (compressed) fundamental: bright reeds and brass reach about
 // twice; a candidate without a fundamental claims nothing.
 constexpr float partialOverFundamental = 2.0f;
-// A note whose salience falls below this share of the frame's strongest note is not taken.
+// The search stops at a note weaker than this share of the frame's strongest note from B2 up: a loud bass sets
+// no bar for the quieter voices above it, which are what tell minor from major. A note on the harmonic series
+// of a note taken before it must reach the same share of that note, since it may be no more than the
+// left-over of its partials (the odd partials of a square-like or saturated bass); and every note must reach
+// a small share of the strongest of all.
 constexpr float weakestNote = 0.2f;
+constexpr double lowestBarSettingHz = 120.0;
+constexpr float weakestOfAll = 0.03f;
 // A note votes with the partials it has from 60 Hz up, compressed again: a kick drum's pure low thump is
 // heard as a note, so it explains nothing else away, but does not vote.
 constexpr double lowestVotingHz = 60.0;
@@ -31,6 +37,14 @@ const std::array<float, NoteSalience::maxHarmonics> harmonicWeights = [] {
         weights[h] = static_cast<float>(std::pow(static_cast<double>(h + 1), -0.3));
     return weights;
 }();
+
+// True when `hz` lies within the tolerance of the 2nd or a higher harmonic of `lowerHz`.
+bool onHarmonicSeriesOf(double hz, double lowerHz) noexcept
+{
+    const double ratio = hz / lowerHz;
+    const double harmonic = std::round(ratio);
+    return harmonic >= 2.0 && ratio <= harmonic * toleranceRatio && ratio >= harmonic / toleranceRatio;
+}
 
 } // namespace
 
@@ -97,7 +111,10 @@ float NoteSalience::addPitchClassWeights(const SpectralPeak* peaks, int count, d
     // Each pitch class votes once per frame, with its strongest note: octave doublings and a note taken twice
     // (its first pick left some of it) do not count twice.
     std::array<float, 12> votes{};
+    float strongestAboveBass = 0.0f;
     float strongest = 0.0f;
+    std::array<double, maxNotes> takenHz{};
+    std::array<float, maxNotes> takenSaliences{};
     for (int found = 0; found < maxNotes; ++found) {
         int best = -1;
         float bestSalience = 0.0f;
@@ -109,13 +126,23 @@ float NoteSalience::addPitchClassWeights(const SpectralPeak* peaks, int count, d
                 best = n;
             }
         }
-        if (best < 0 || bestSalience < weakestNote * strongest)
+        if (best < 0 || bestSalience < weakestNote * strongestAboveBass || bestSalience < weakestOfAll * strongest)
             break;
+        const double fundamentalHz = candidateHz[static_cast<std::size_t>(best)];
+        bool leftOverPartial = false;
+        for (std::size_t t = 0; t < static_cast<std::size_t>(found); ++t)
+            leftOverPartial |=
+                bestSalience < weakestNote * takenSaliences[t] && onHarmonicSeriesOf(fundamentalHz, takenHz[t]);
+        if (leftOverPartial)
+            break;
+        takenHz[static_cast<std::size_t>(found)] = fundamentalHz;
+        takenSaliences[static_cast<std::size_t>(found)] = bestSalience;
         strongest = std::max(strongest, bestSalience);
+        if (fundamentalHz >= lowestBarSettingHz)
+            strongestAboveBass = std::max(strongestAboveBass, bestSalience);
 
         salience(best, claimed);
         const auto& partials = partialPeak[static_cast<std::size_t>(best)];
-        const double fundamentalHz = candidateHz[static_cast<std::size_t>(best)];
         float audible = 0.0f;
         for (int h = 0; h < harmonicCount[static_cast<std::size_t>(best)]; ++h) {
             if ((h + 1) * fundamentalHz >= lowestVotingHz)

@@ -22,7 +22,9 @@ struct SpectralPeak {
 //      fundamental (spectral smoothness), so that a candidate which only shares scattered partials of other
 //      notes (a subharmonic, the virtual root of a chord) gets little;
 //   3. the most salient candidate is taken as a note and the partial amplitudes it claimed are taken out of
-//      the peaks it used; repeat until the best candidate is weaker than a fifth of the strongest note;
+//      the peaks it used; repeat until the best candidate is weaker than a fifth of the strongest note from
+//      B2 up (a loud bass sets no bar for the voices above it), than 3 % of the strongest of all, or, for a
+//      candidate on the harmonic series of a note taken before, than a fifth of that note;
 //   4. each pitch class votes once, with its strongest note: the note's claimed partials from 60 Hz up,
 //      weighted and compressed.
 // Memory is fixed in the object (no allocation); pure apart from its scratch arrays; one thread at a time.
