@@ -69,7 +69,7 @@ const std::vector<float> pure{1.0f};
 // A saturated bass: odd partials falling as 1/k, even ones weak.
 const std::vector<float> squareLike{1.0f, 0.05f, 0.33f, 0.05f, 0.2f, 0.05f, 0.14f, 0.04f, 0.11f, 0.03f, 0.09f};
 
-constexpr int C = 0, Cs = 1, D = 2, Ds = 3, E = 4, F = 5, G = 7, Gs = 8, A = 9, B = 11;
+constexpr int C = 0, Cs = 1, D = 2, Ds = 3, E = 4, F = 5, G = 7, Gs = 8, A = 9, As = 10, B = 11;
 
 struct NoteCase {
     std::string name;
@@ -102,6 +102,14 @@ TEST(NoteSalience, PartialsVoteForTheNoteTheyBelongTo)
          0.08f},
         // D5 sits on the 12th partial of a G1 808; the melody note must keep its vote.
         {"a melody note on a bass partial keeps its vote", {{31, sub, 3.0f}, {74, pure}}, {G, D}, 0.25f, {B}, 0.05f},
+        // A#4, the minor third, far quieter than a G1 808 and no partial of it: a loud bass sets no bar for
+        // the voices above it.
+        {"a quiet voice over a loud 808 keeps its vote",
+         {{31, sub, 8.0f}, {70, falling, 0.1f}},
+         {G, As},
+         0.25f,
+         {B, D},
+         0.05f},
         // A C minor chord over its root: the chord's E-flat is no partial of the bass, and the bass's 5th
         // partial (E) must not outvote it.
         {"a minor chord over its root",
