@@ -10,8 +10,8 @@
 //   tolmar_key_corpus CORPUS_DIR/corpus.tsv [--require-right] [--no-peer]
 //
 // The manifest lists "file<TAB>key<TAB>style<TAB>rate[<TAB>notes]" per line, file relative to the manifest, notes
-// as twelve comma-separated numbers from C. With
-// --require-right the exit status is 1 unless our analyser names every loop right; --no-peer skips the peer.
+// as twelve comma-separated numbers from C. With --require-right the exit status is 1 unless our analyser names
+// every loop right; --no-peer skips the peer.
 #include "dsp/KeyAnalyzer.h"
 #include "dsp/KeyClassifier.h"
 
