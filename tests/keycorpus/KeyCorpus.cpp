@@ -1,11 +1,11 @@
 // Runs the key analyser over a corpus of loops in known keys (made by scripts/key-corpus) beside the Queen Mary
 // key detector of qm-dsp (where the build found it), and counts per family (the manifest's style) the loops each
 // names right, names in the same scale (the relative key: the same notes, so a voice tuned to it stays in tune),
-// declines ("no clear key"; only ours does) and names wrong. Families named heldout-..., fresh-..., third-... or
-// fourth-... (the held-out sets) get a section of their own. Where the manifest gives a loop's notes (the seconds each
-// pitch class sounds while the analyser listens), the key classifier also runs on them: what the analyser would
-// answer if it heard every note exactly, so that a decline or a wrong key can be told apart as the hearing's or the
-// classifier's.
+// declines ("no clear key"; only ours does) and names wrong. Families named heldout-..., fresh-..., third-...,
+// fourth-... or fifth-... (the held-out sets) get a section of their own. Where the manifest gives a loop's notes
+// (the seconds each pitch class sounds while the analyser listens), the key classifier also runs on them: what the
+// analyser would answer if it heard every note exactly, so that a decline or a wrong key can be told apart as the
+// hearing's or the classifier's.
 //
 //   tolmar_key_corpus CORPUS_DIR/corpus.tsv [--require-right] [--no-peer]
 //
@@ -295,9 +295,10 @@ struct Report {
             withNotes = true;
         }
         // The held-out sets of scripts/key-corpus: heldout-... (--held-out), fresh-... (--held-out 2), third-...
-        // (--held-out 3) and fourth-... (--held-out 4).
+        // (--held-out 3), fourth-... (--held-out 4) and fifth-... (--held-out 5).
         const bool heldOut = family.rfind("heldout-", 0) == 0 || family.rfind("fresh-", 0) == 0 ||
-                             family.rfind("third-", 0) == 0 || family.rfind("fourth-", 0) == 0;
+                             family.rfind("third-", 0) == 0 || family.rfind("fourth-", 0) == 0 ||
+                             family.rfind("fifth-", 0) == 0;
         (heldOut ? heldOutFamilies : families)[family] += loop;
         if (!heldOut)
             ratesAndModes[std::to_string(rate) + (major ? " major" : " minor")] += loop;
