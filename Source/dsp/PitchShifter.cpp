@@ -1,11 +1,11 @@
 #include "dsp/PitchShifter.h"
 
+#include "dsp/FrameDecisions.h"
 #include "dsp/MathConstants.h"
 #include "dsp/OnsetTracker.h"
 #include "dsp/RealFft.h"
 #include "dsp/RingBuffer.h"
 #include "dsp/SampleSafety.h"
-#include "dsp/SpectralDecisions.h"
 #include "dsp/WindowFunctions.h"
 
 #include <algorithm>
@@ -50,7 +50,7 @@
 // host's chunking, so the output does not depend on it.
 //
 // Stereo-linked: a frame's onset and split (OnsetTracker) and its peaks, regions, shifts and envelope
-// (SpectralDecisions) are decided once for both channels, on their mean energy; each channel applies them to
+// (FrameDecisions) are decided once for both channels, on their mean energy; each channel applies them to
 // its own spectrum, advancing its own region rotations, anchored at its own onset sample. While the whole window
 // holds identical channels (a mono vocal on a stereo track), one channel is analysed and synthesised and its
 // frame added to both: exactly the result of processing both, so nothing changes when they start or stop
@@ -104,7 +104,7 @@ struct PitchShifter::Impl {
     PhaseTrack steady; // the frames, or while an onset is in the window their part before it
     PhaseTrack attack; // while an onset is in the window: the part from it on
     OnsetTracker onsets;
-    SpectralDecisions decisions;
+    FrameDecisions decisions;
     int fadeLength = 1;      // samples over which the part before an onset fades out after it
     std::vector<float> fade; // fadeLength samples rising from 0 to 1 (raised cosine)
 

@@ -1,4 +1,4 @@
-#include "dsp/SpectralDecisions.h"
+#include "dsp/FrameDecisions.h"
 
 #include "dsp/MathConstants.h"
 
@@ -89,7 +89,7 @@ void PhaseTrack::forgetSpectra() noexcept
         std::fill(spectrum.begin(), spectrum.end(), Complex{0.0f, 0.0f});
 }
 
-void SpectralDecisions::configure(int length, int hop)
+void FrameDecisions::configure(int length, int hop)
 {
     blockLength = length;
     interval = hop;
@@ -118,8 +118,8 @@ void SpectralDecisions::configure(int length, int hop)
     peakCount = 0;
 }
 
-void SpectralDecisions::decide(const Complex* const* spectra, int channels, PhaseTrack& track,
-                               const ShiftSettings& frameSettings, const int* anchors) noexcept
+void FrameDecisions::decide(const Complex* const* spectra, int channels, PhaseTrack& track,
+                            const ShiftSettings& frameSettings, const int* anchors) noexcept
 {
     settings = frameSettings;
     peakCount = keepHarmonicPeaks(findPeaks(spectra, channels));
@@ -137,7 +137,7 @@ void SpectralDecisions::decide(const Complex* const* spectra, int channels, Phas
 
 // Power of every bin (the channels' mean), and the peaks: above the floor, above the two bins below and not
 // below the two bins above. Returns the number of peaks in peakBin.
-int SpectralDecisions::findPeaks(const Complex* const* spectra, int channels) noexcept
+int FrameDecisions::findPeaks(const Complex* const* spectra, int channels) noexcept
 {
     float strongest = 0.0f;
     for (int k = 0; k < bins; ++k) {
@@ -166,7 +166,7 @@ int SpectralDecisions::findPeaks(const Complex* const* spectra, int channels) no
 
 // The median distance in bins between neighbouring peaks within spacingFloor of the strongest, from their
 // true frequencies or from their bins. False when fewer than two such peaks exist.
-bool SpectralDecisions::medianPeakSpacing(int count, bool trueFrequencies, float& spacing) noexcept
+bool FrameDecisions::medianPeakSpacing(int count, bool trueFrequencies, float& spacing) noexcept
 {
     float strongest = 0.0f;
     for (int i = 0; i < count; ++i)
@@ -195,7 +195,7 @@ bool SpectralDecisions::medianPeakSpacing(int count, bool trueFrequencies, float
 // jitter between the harmonics would otherwise form regions of their own, moved by their own frequency:
 // at an octave up, those from halfway between two harmonics land exactly between the output's harmonics.
 // Merged into the harmonics' regions, they move with them instead. Returns the number of peaks kept.
-int SpectralDecisions::keepHarmonicPeaks(int count) noexcept
+int FrameDecisions::keepHarmonicPeaks(int count) noexcept
 {
     if (settings.formantBase <= 0.0f || count < 3)
         return count;
@@ -222,7 +222,7 @@ int SpectralDecisions::keepHarmonicPeaks(int count) noexcept
 }
 
 // Deviation of bin k's phase advance since the previous frame (spectrum b) from the bin centre's advance.
-float SpectralDecisions::phaseDeviation(Complex a, Complex b, int k) const noexcept
+float FrameDecisions::phaseDeviation(Complex a, Complex b, int k) const noexcept
 {
     const Complex c{a.re * b.re + a.im * b.im, a.im * b.re - a.re * b.im};
     const Complex w = hopTwiddle[static_cast<std::size_t>(k)];
@@ -234,8 +234,8 @@ float SpectralDecisions::phaseDeviation(Complex a, Complex b, int k) const noexc
 // region's new rotation, from the channel's own phase advance (so that each channel's partials advance at their
 // shifted frequency, and a time difference between the channels is kept). Returns whether every new rotation
 // is exactly 1.
-bool SpectralDecisions::advancePhases(const Complex* const* spectra, int channels, const PhaseTrack& track,
-                                      const int* anchors) noexcept
+bool FrameDecisions::advancePhases(const Complex* const* spectra, int channels, const PhaseTrack& track,
+                                   const int* anchors) noexcept
 {
     const int n = blockLength;
     const double ratioMinusOne = static_cast<double>(settings.ratio) - 1.0;
@@ -266,7 +266,7 @@ bool SpectralDecisions::advancePhases(const Complex* const* spectra, int channel
 // A region's rotation after `rotation` in the previous frame: advanced by (ratio - 1) x the phase advance, or
 // pulled back towards 1 at ratio 1; anchored at a frame index, the rotation that keeps the content's phase at
 // that sample.
-Complex SpectralDecisions::nextRotation(Complex rotation, double advance, double trueBin, int anchor) const noexcept
+Complex FrameDecisions::nextRotation(Complex rotation, double advance, double trueBin, int anchor) const noexcept
 {
     const float ratio = settings.ratio;
     const double ratioMinusOne = static_cast<double>(ratio) - 1.0;
@@ -299,7 +299,7 @@ Complex SpectralDecisions::nextRotation(Complex rotation, double advance, double
 }
 
 // Region boundaries: the lowest bin between neighbouring peaks; the last region ends at the Nyquist bin.
-void SpectralDecisions::findRegions() noexcept
+void FrameDecisions::findRegions() noexcept
 {
     const float* pw = power.data();
     regionStart[0] = 0;
@@ -316,7 +316,7 @@ void SpectralDecisions::findRegions() noexcept
 }
 
 // The spectral envelope: the power smoothed twice by a box half a harmonic spacing wide on each side.
-void SpectralDecisions::estimateEnvelope() noexcept
+void FrameDecisions::estimateEnvelope() noexcept
 {
     const int halfWidth = std::min(estimateHalfWidth(), blockLength / 2);
     boxSmooth(power.data(), smoothedOnce.data(), bins, halfWidth, prefix.data());
@@ -324,7 +324,7 @@ void SpectralDecisions::estimateEnvelope() noexcept
 }
 
 // The envelope wanted at every output bin: the input's, read at the bin divided by the envelope ratio.
-void SpectralDecisions::moveEnvelope() noexcept
+void FrameDecisions::moveEnvelope() noexcept
 {
     const float* env = envelope.data();
     const float inverseRatio = 1.0f / settings.envelopeRatio;
@@ -339,7 +339,7 @@ void SpectralDecisions::moveEnvelope() noexcept
 
 // Half width of the envelope smoothing box: half the harmonic spacing in bins. The spacing is the
 // formant base hint when given, else the median distance between neighbouring strong peaks.
-int SpectralDecisions::estimateHalfWidth() noexcept
+int FrameDecisions::estimateHalfWidth() noexcept
 {
     const float maxSpacing = std::max(2.0f, static_cast<float>(blockLength) / 40.0f);
     float spacing = 0.0f;
@@ -353,7 +353,7 @@ int SpectralDecisions::estimateHalfWidth() noexcept
 }
 
 // Records the rotation of every bin's region for the next frame, per channel.
-void SpectralDecisions::recordRotations(PhaseTrack& track, int channels, bool aligned) noexcept
+void FrameDecisions::recordRotations(PhaseTrack& track, int channels, bool aligned) noexcept
 {
     for (std::size_t c = 0; c < static_cast<std::size_t>(channels); ++c) {
         for (int i = 0; i < peakCount; ++i) {
@@ -368,7 +368,7 @@ void SpectralDecisions::recordRotations(PhaseTrack& track, int channels, bool al
 
 // Moves each region of `in` by its peak's shift into `out`, rotated by its region's rotation and, when the
 // formants move, scaled by desired envelope / envelope at the source bin; bins no region reaches stay silent.
-void SpectralDecisions::apply(const Complex* in, int channel, Complex* out) const noexcept
+void FrameDecisions::apply(const Complex* in, int channel, Complex* out) const noexcept
 {
     std::memset(out, 0, sizeof(Complex) * static_cast<std::size_t>(bins));
     const float* env = envelope.data();

@@ -34,7 +34,7 @@ struct ShiftSettings {
 // its own spectrum, with its region rotations advanced by its own phases, so both channels move the same
 // partials by the same bins and keep their level and time relations. configure() allocates; decide() and
 // apply() are real-time safe.
-class SpectralDecisions {
+class FrameDecisions {
 public:
     // Frames of blockLength samples every interval samples. Allocates.
     void configure(int blockLength, int interval);
